@@ -1,0 +1,20 @@
+#include "common/workspace.h"
+
+#include <QDir>
+
+Workspace::Workspace(const QString& root) : root_(QDir::toNativeSeparators(root)) {}
+
+QString Workspace::path(const QString& relative) const
+{
+    return root_ + QDir::separator() + QDir::toNativeSeparators(relative);
+}
+
+QString Workspace::tempBatch(int number) const
+{
+    return path(QStringLiteral("temp/temp%1.bat").arg(number));
+}
+
+QString Workspace::runLaterBatch(int number) const
+{
+    return path(QStringLiteral("run_later_%1.bat").arg(number));
+}

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <memory>
+
+#include "batch_engine/launch_window.h"
+#include "common/workspace.h"
+#include "platform/platform.h"
+
+namespace Ui {
+class Form1;
+}
+class frmabout;
+class QPlainTextEdit;
+
+// The program's working window. It holds the whole working state in its controls and
+// module variables; each handler below is one event of one control or menu item.
+class Form1 : public QMainWindow, public LaunchWindow {
+    Q_OBJECT
+
+public:
+    Form1(const Workspace& workspace, Platform& platform, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // The start-up steps, run once before the window is first shown. False, after a
+    // message saying which folder to create, when the workspace lacks one it needs.
+    bool load();
+
+    // The About window while it exists (hidden or shown), else null.
+    frmabout* aboutWindow() const;
+
+    // LaunchWindow
+    QString listBoxText() const override;
+    QString scriptBoxText() const override;
+    QString delayText() const override;
+    void setDelayText(const QString& text) override;
+    void setLogText(const QString& text) override;
+    void appendLogText(const QString& text) override;
+    int checkSpawnValue() const override;
+    int checkSaveValue() const override;
+    void repaintWindow() override;
+    ModuleVariables& variables() override { return vars_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    template <typename Sender, typename Signal>
+    void handle(Sender* sender, Signal signal, void (Form1::*handler)());
+    void runGuarded(void (Form1::*handler)());
+
+    void ListFileClick();
+    void ComboTaskClick();
+    void ScriptBoxGotFocus();
+    void CheckSpawnClick();
+    void CheckSaveClick();
+    void RunCommandClick();
+    void MenuRefreshClick();
+    void MenuReloadClick();
+    void MenuCleanupClick();
+    void ExitClick();
+    void MenuAboutClick();
+    void CleanupTemp();
+
+    QString collectionPath() const;
+    void loadWholeFile(const QString& path, QPlainTextEdit* box);
+    frmabout& ensureAboutWindow();
+
+    std::unique_ptr<Ui::Form1> ui_;
+    Workspace workspace_;
+    Platform& platform_;
+    ModuleVariables vars_;
+    QPointer<frmabout> about_;
+    bool exiting_ = false;
+};

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QUrl>
+#include <functional>
+
+class QWidget;
+
+// Everything the program does outside itself goes through here, so that tests can
+// record it instead of opening boxes, sleeping, starting processes or browsers.
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // A modal box with an OK button only and no icon; returns when the user closes it.
+    virtual void showMessage(const QString& caption, const QString& text) = 0;
+    // Starts the batch file at `path` as a separate process and does not wait for it.
+    // Throws OperationError when the start fails at once.
+    virtual void startBatch(const QString& path) = 0;
+    // Blocks the calling thread for `milliseconds`.
+    virtual void pause(int milliseconds) = 0;
+    // Opens a web page with the system's default action; the outcome is not reported.
+    virtual void openWebPage(const QUrl& url) = 0;
+    virtual QDateTime now() = 0;
+    // Redraws `window` at once, also in the middle of a handler.
+    virtual void repaint(QWidget& window) = 0;
+};
+
+// Runs a handler so that an error it does not catch ends the handler, not the program:
+// the error's text is shown in a message box and the program goes on.
+void runHandler(Platform& platform, const std::function<void()>& handler);

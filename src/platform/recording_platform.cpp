@@ -1,0 +1,96 @@
+#include "platform/recording_platform.h"
+
+#include <QFile>
+
+#include "common/errors.h"
+
+namespace {
+
+RecordingPlatform::Event event(RecordingPlatform::Kind kind, const QString& text = {})
+{
+    RecordingPlatform::Event recorded;
+    recorded.kind = kind;
+    recorded.text = text;
+    return recorded;
+}
+
+}  // namespace
+
+void RecordingPlatform::showMessage(const QString& caption, const QString& text)
+{
+    Event message = event(Kind::Message, text);
+    message.caption = caption;
+    events.append(message);
+    if (whileMessageOpen)
+        whileMessageOpen(caption, text);
+}
+
+void RecordingPlatform::startBatch(const QString& path)
+{
+    if (failStarts)
+        throw OperationError(QStringLiteral("Cannot start %1: no shell").arg(path));
+    QFile file(path);
+    Event start = event(Kind::Start, path);
+    if (file.open(QIODevice::ReadOnly))
+        start.fileAtStart = file.readAll();
+    events.append(start);
+}
+
+void RecordingPlatform::pause(int milliseconds)
+{
+    Event pause = event(Kind::Pause);
+    pause.milliseconds = milliseconds;
+    events.append(pause);
+}
+
+void RecordingPlatform::openWebPage(const QUrl& url)
+{
+    events.append(event(Kind::OpenPage, url.toString()));
+}
+
+void RecordingPlatform::repaint(QWidget&)
+{
+    events.append(event(Kind::Repaint));
+}
+
+QList<RecordingPlatform::Event> RecordingPlatform::eventsOf(Kind kind) const
+{
+    QList<Event> found;
+    for (const Event& event : events) {
+        if (event.kind == kind)
+            found.append(event);
+    }
+    return found;
+}
+
+QStringList RecordingPlatform::messages() const
+{
+    QStringList texts;
+    for (const Event& event : eventsOf(Kind::Message))
+        texts.append(event.text);
+    return texts;
+}
+
+QStringList RecordingPlatform::startedPaths() const
+{
+    QStringList paths;
+    for (const Event& event : eventsOf(Kind::Start))
+        paths.append(event.text);
+    return paths;
+}
+
+QList<int> RecordingPlatform::pauses() const
+{
+    QList<int> lengths;
+    for (const Event& event : eventsOf(Kind::Pause))
+        lengths.append(event.milliseconds);
+    return lengths;
+}
+
+QStringList RecordingPlatform::openedPages() const
+{
+    QStringList pages;
+    for (const Event& event : eventsOf(Kind::OpenPage))
+        pages.append(event.text);
+    return pages;
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QList>
+#include <QStringList>
+#include <functional>
+
+#include "platform/platform.h"
+
+// Records what the program asks of the outside world, in order, and does none of it.
+class RecordingPlatform : public Platform {
+public:
+    enum class Kind { Message, Start, Pause, OpenPage, Repaint };
+    struct Event {
+        Kind kind = Kind::Message;
+        QString caption;  // message boxes
+        QString text;     // message text, started path, page address
+        int milliseconds = 0;
+        QByteArray fileAtStart;  // a started file's bytes at the moment of its start
+    };
+
+    void showMessage(const QString& caption, const QString& text) override;
+    void startBatch(const QString& path) override;
+    void pause(int milliseconds) override;
+    void openWebPage(const QUrl& url) override;
+    QDateTime now() override { return clock; }
+    void repaint(QWidget& window) override;
+
+    QList<Event> eventsOf(Kind kind) const;
+    QStringList messages() const;
+    QStringList startedPaths() const;
+    QList<int> pauses() const;
+    QStringList openedPages() const;
+    void clear() { events.clear(); }
+
+    QList<Event> events;
+    QDateTime clock;
+    // Runs while a message box would be open, to look at the program at that moment.
+    std::function<void(const QString& caption, const QString& text)> whileMessageOpen;
+    // Makes every start fail, as a missing shell would.
+    bool failStarts = false;
+};
