@@ -5,8 +5,7 @@
 #include "main_window/form1.h"
 #include "platform/desktop_platform.h"
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(kApplicationTitle);
     QApplication::setApplicationVersion(versionText(programVersion()));

@@ -16,14 +16,12 @@ constexpr int kLeft = 156;
 constexpr int kTop = 129;
 }  // namespace
 
-QString aboutVersionText(int major, int minor, int revision)
-{
+QString aboutVersionText(int major, int minor, int revision) {
     return QStringLiteral("Version ") + versionText({major, minor, revision});
 }
 
 frmabout::frmabout(Platform& platform, QWidget* parent)
-    : QDialog(parent), ui_(std::make_unique<Ui::frmabout>()), platform_(platform)
-{
+    : QDialog(parent), ui_(std::make_unique<Ui::frmabout>()), platform_(platform) {
     initProgramResources();
     ui_->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
@@ -44,28 +42,24 @@ frmabout::frmabout(Platform& platform, QWidget* parent)
 
 frmabout::~frmabout() = default;
 
-void frmabout::Load()
-{
+void frmabout::Load() {
     setWindowTitle(QStringLiteral("About ") + kApplicationTitle);
     const VersionNumbers version = programVersion();
     ui_->lblVersion->setText(aboutVersionText(version.major, version.minor, version.revision));
     ui_->lblTitle->setText(kApplicationTitle);
 }
 
-void frmabout::setTexts(const QString& title, const QString& version, const QString& description)
-{
+void frmabout::setTexts(const QString& title, const QString& version, const QString& description) {
     ui_->lblTitle->setText(title);
     ui_->lblVersion->setText(version);
     ui_->lblDescription->setText(description);
 }
 
-void frmabout::buttonxClick()
-{
+void frmabout::buttonxClick() {
     platform_.openWebPage(kFirstPage);
 }
 
-void frmabout::buttonyClick()
-{
+void frmabout::buttonyClick() {
     hide();
     platform_.openWebPage(kSecondPage);
 }

@@ -16,7 +16,7 @@ class frmabout;
 class frmabout : public QDialog {
     Q_OBJECT
 
-public:
+  public:
     static const QUrl kFirstPage;
     static const QUrl kSecondPage;
 
@@ -25,7 +25,7 @@ public:
 
     void setTexts(const QString& title, const QString& version, const QString& description);
 
-private:
+  private:
     void Load();
     void buttonxClick();
     void buttonyClick();

@@ -15,7 +15,7 @@ struct ModuleVariables {
 // What a launch reads and writes of the main window, named after its controls. The
 // texts use the program's line end, whatever the widgets keep inside.
 class LaunchWindow {
-public:
+  public:
     virtual ~LaunchWindow() = default;
 
     virtual QString listBoxText() const = 0;

@@ -22,37 +22,33 @@ const QString kRunLogSeparator(67, u'-');
 // that a launch costs one widget update instead of one per server. Whatever was
 // collected reaches the box also when the launch fails half-way.
 class LogBox {
-public:
+  public:
     explicit LogBox(LaunchWindow& window) : window_(window) {}
     ~LogBox() { flush(); }
     void append(QStringView text) { pending_ += text; }
-    void flush()
-    {
+    void flush() {
         if (!pending_.isEmpty())
             window_.appendLogText(pending_);
         pending_.clear();
     }
-    void repaint()
-    {
+    void repaint() {
         flush();
         window_.repaintWindow();
     }
 
-private:
+  private:
     LaunchWindow& window_;
     QString pending_;
 };
 
 class Launch {
-public:
+  public:
     Launch(LaunchWindow& window, const Workspace& workspace, Platform& platform)
-        : window_(window), vars_(window.variables()), workspace_(workspace), platform_(platform)
-    {
-    }
+        : window_(window), vars_(window.variables()), workspace_(workspace), platform_(platform) {}
 
     void run();
 
-private:
+  private:
     bool passesChecks(const QString& servers, const QString& script);
     bool foldersExist();
     void runCombined(const QString& script, bool saveForLater);
@@ -69,8 +65,7 @@ private:
     Platform& platform_;
 };
 
-void Launch::run()
-{
+void Launch::run() {
     if (window_.delayText().isEmpty())
         window_.setDelayText(QStringLiteral("0"));
     const QString delayText = window_.delayText();
@@ -97,8 +92,7 @@ void Launch::run()
         runCombined(script, window_.checkSaveValue() == 1);
 }
 
-bool Launch::passesChecks(const QString& servers, const QString& script)
-{
+bool Launch::passesChecks(const QString& servers, const QString& script) {
     if (!hasNonEmptyLine(servers)) {
         refuse(kNoServersMessage);
         return false;
@@ -114,8 +108,7 @@ bool Launch::passesChecks(const QString& servers, const QString& script)
     return true;
 }
 
-bool Launch::foldersExist()
-{
+bool Launch::foldersExist() {
     for (const QString& folder : {workspace_.tempFolder(), workspace_.logsFolder()}) {
         if (!QFileInfo(folder).isDir()) {
             refuse(QStringLiteral("The folder %1 does not exist. Create it and launch again.")
@@ -126,8 +119,7 @@ bool Launch::foldersExist()
     return true;
 }
 
-QString Launch::nextBatchPath(bool saveForLater)
-{
+QString Launch::nextBatchPath(bool saveForLater) {
     QString path;
     do {
         ++vars_.ServerNumber;
@@ -137,8 +129,7 @@ QString Launch::nextBatchPath(bool saveForLater)
     return path;
 }
 
-void Launch::runCombined(const QString& script, bool saveForLater)
-{
+void Launch::runCombined(const QString& script, bool saveForLater) {
     vars_.BatchPath = nextBatchPath(saveForLater);
     LineReader spool = LineReader::fromFile(workspace_.spoolFile());
     AppendFile runLog(vars_.LogPath);
@@ -174,8 +165,7 @@ void Launch::runCombined(const QString& script, bool saveForLater)
     }
 }
 
-void Launch::runSpawn(const QString& script, const QString& delayText)
-{
+void Launch::runSpawn(const QString& script, const QString& delayText) {
     LineReader spool = LineReader::fromFile(workspace_.spoolFile());
     AppendFile runLog(vars_.LogPath);
     runLog.write(kSpawnLogHeader + now() + kLineEnd + kLineEnd);
@@ -184,7 +174,8 @@ void Launch::runSpawn(const QString& script, const QString& delayText)
     logBox.append(kLogBoxHeader + now() + kLineEnd);
 
     const Composer composer(script);
-    const QString pauseLine = QStringLiteral("Pausing ") + delayText + QStringLiteral(" seconds ...");
+    const QString pauseLine =
+        QStringLiteral("Pausing ") + delayText + QStringLiteral(" seconds ...");
     const int pause = pauseMs(vars_.DelayMs);
     while (!spool.atEnd()) {
         logBox.repaint();
@@ -220,7 +211,6 @@ void Launch::runSpawn(const QString& script, const QString& delayText)
 
 }  // namespace
 
-void RunCommand(LaunchWindow& window, const Workspace& workspace, Platform& platform)
-{
+void RunCommand(LaunchWindow& window, const Workspace& workspace, Platform& platform) {
     Launch(window, workspace, platform).run();
 }

@@ -7,8 +7,7 @@ namespace {
 constexpr double kMaxPauseMs = std::numeric_limits<int>::max();
 }
 
-std::optional<double> startDelayMs(const QString& text, const QLocale& locale)
-{
+std::optional<double> startDelayMs(const QString& text, const QLocale& locale) {
     bool ok = false;
     double seconds = locale.toDouble(text, &ok);
     if (!ok)
@@ -22,12 +21,10 @@ std::optional<double> startDelayMs(const QString& text, const QLocale& locale)
     return ms;
 }
 
-int pauseMs(double delayMs)
-{
+int pauseMs(double delayMs) {
     return static_cast<int>(std::nearbyint(delayMs));
 }
 
-QString delayMsText(double delayMs)
-{
+QString delayMsText(double delayMs) {
     return QString::number(delayMs, 'g', 15);
 }

@@ -2,18 +2,15 @@
 
 #include "common/app_info.h"
 
-VersionNumbers programVersion()
-{
+VersionNumbers programVersion() {
     return {CORVANE_VERSION_MAJOR, CORVANE_VERSION_MINOR, CORVANE_VERSION_PATCH};
 }
 
-QString versionText(const VersionNumbers& version)
-{
+QString versionText(const VersionNumbers& version) {
     return QStringLiteral("%1.%2.%3").arg(version.major).arg(version.minor).arg(version.revision);
 }
 
-void initProgramResources()
-{
+void initProgramResources() {
     // The resources live in a static library, whose initialiser the linker keeps only
     // when something refers to it.
     Q_INIT_RESOURCE(resources);

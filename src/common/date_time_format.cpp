@@ -5,8 +5,7 @@ namespace {
 // Applies `edit` to the unquoted stretches of a Qt date/time format, so that literal
 // text in quotes is never taken for a format letter.
 template <typename Edit>
-QString editUnquoted(const QString& format, Edit edit)
-{
+QString editUnquoted(const QString& format, Edit edit) {
     QString result;
     QString stretch;
     bool quoted = false;
@@ -27,8 +26,7 @@ QString editUnquoted(const QString& format, Edit edit)
     return result + edit(stretch);
 }
 
-QString dateFormatWithFullYear(const QLocale& locale)
-{
+QString dateFormatWithFullYear(const QLocale& locale) {
     return editUnquoted(locale.dateFormat(QLocale::ShortFormat), [](QString part) {
         if (!part.contains(QLatin1String("yyyy")))
             part.replace(QLatin1String("yy"), QLatin1String("yyyy"));
@@ -36,8 +34,7 @@ QString dateFormatWithFullYear(const QLocale& locale)
     });
 }
 
-QString timeFormatWithoutZone(const QLocale& locale)
-{
+QString timeFormatWithoutZone(const QLocale& locale) {
     const QString format = editUnquoted(locale.timeFormat(QLocale::LongFormat), [](QString part) {
         part.remove(u't');
         return part;
@@ -47,8 +44,7 @@ QString timeFormatWithoutZone(const QLocale& locale)
 
 }  // namespace
 
-QString formatLogDateTime(const QLocale& locale, const QDateTime& moment)
-{
+QString formatLogDateTime(const QLocale& locale, const QDateTime& moment) {
     const QString date = locale.toString(moment.date(), dateFormatWithFullYear(locale));
     const QTime time = moment.time();
     if (time.hour() == 0 && time.minute() == 0 && time.second() == 0)

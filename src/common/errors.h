@@ -6,17 +6,17 @@
 // An error a handler does not catch itself. Its text is shown to the user as it stands,
 // so it says in plain words what failed, where, and why.
 class OperationError : public std::runtime_error {
-public:
+  public:
     explicit OperationError(const QString& message)
         : std::runtime_error(message.toStdString()), message_(message) {}
     const QString& message() const { return message_; }
 
-private:
+  private:
     QString message_;
 };
 
 // A file too large to load into a text box.
 class FileTooLargeError : public OperationError {
-public:
+  public:
     using OperationError::OperationError;
 };

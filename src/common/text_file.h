@@ -21,7 +21,7 @@ void writeWholeFile(const QString& path, QStringView text);
 
 // A file opened for appending (created when absent) for as long as the object lives.
 class AppendFile {
-public:
+  public:
     explicit AppendFile(const QString& path);
     AppendFile(const AppendFile&) = delete;
     AppendFile& operator=(const AppendFile&) = delete;
@@ -31,7 +31,7 @@ public:
     // Flushes and closes; throws when what was written did not reach the disk.
     void close();
 
-private:
+  private:
     QFile file_;
 };
 
@@ -42,7 +42,7 @@ void appendToFile(const QString& path, QStringView text);
 // a line; the line end is not part of the line. A text that ends in a line end has no
 // further (empty) line after it.
 class LineReader {
-public:
+  public:
     explicit LineReader(QString text) : text_(std::move(text)) {}
     static LineReader fromFile(const QString& path);
 
@@ -50,7 +50,7 @@ public:
     // The next line; call only while !atEnd().
     QStringView readLine();
 
-private:
+  private:
     QString text_;
     qsizetype pos_ = 0;
 };

@@ -4,17 +4,14 @@
 
 Workspace::Workspace(const QString& root) : root_(QDir::toNativeSeparators(root)) {}
 
-QString Workspace::path(const QString& relative) const
-{
+QString Workspace::path(const QString& relative) const {
     return root_ + QDir::separator() + QDir::toNativeSeparators(relative);
 }
 
-QString Workspace::tempBatch(int number) const
-{
+QString Workspace::tempBatch(int number) const {
     return path(QStringLiteral("temp/temp%1.bat").arg(number));
 }
 
-QString Workspace::runLaterBatch(int number) const
-{
+QString Workspace::runLaterBatch(int number) const {
     return path(QStringLiteral("run_later_%1.bat").arg(number));
 }

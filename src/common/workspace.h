@@ -4,7 +4,7 @@
 
 // The program's folder and the fixed places inside it.
 class Workspace {
-public:
+  public:
     explicit Workspace(const QString& root);
 
     const QString& root() const { return root_; }
@@ -20,6 +20,6 @@ public:
     QString tempBatch(int number) const;
     QString runLaterBatch(int number) const;
 
-private:
+  private:
     QString root_;
 };

@@ -4,13 +4,11 @@
 #include <QFileInfo>
 #include <QSignalBlocker>
 
-FileListBox::FileListBox(QWidget* parent) : QListWidget(parent)
-{
+FileListBox::FileListBox(QWidget* parent) : QListWidget(parent) {
     setSelectionMode(QAbstractItemView::SingleSelection);
 }
 
-bool FileListBox::setFolder(const QString& folder)
-{
+bool FileListBox::setFolder(const QString& folder) {
     if (!QFileInfo(folder).isDir())
         return false;
     folder_ = folder;
@@ -18,8 +16,7 @@ bool FileListBox::setFolder(const QString& folder)
     return true;
 }
 
-void FileListBox::refresh()
-{
+void FileListBox::refresh() {
     const QString selected = selectedFileName();
     const QStringList names =
         QDir(folder_).entryList({pattern_}, QDir::Files, QDir::Name | QDir::IgnoreCase);
@@ -32,8 +29,7 @@ void FileListBox::refresh()
         setCurrentRow(row);
 }
 
-QString FileListBox::selectedFileName() const
-{
-    const QListWidgetItem* item = currentItem();
-    return item && item->isSelected() ? item->text() : QString();
+QString FileListBox::selectedFileName() const {
+    const QList<QListWidgetItem*> selected = selectedItems();
+    return selected.isEmpty() ? QString() : selected.first()->text();
 }

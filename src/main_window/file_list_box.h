@@ -8,7 +8,7 @@ class FileListBox : public QListWidget {
     Q_OBJECT
     Q_PROPERTY(QString pattern READ pattern WRITE setPattern)
 
-public:
+  public:
     explicit FileListBox(QWidget* parent = nullptr);
 
     QString pattern() const { return pattern_; }
@@ -23,7 +23,7 @@ public:
     // The selected file's bare name; empty when none is selected.
     QString selectedFileName() const;
 
-private:
+  private:
     QString folder_;
     QString pattern_ = QStringLiteral("*.*");
 };

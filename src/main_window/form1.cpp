@@ -27,15 +27,13 @@ const QString kAboutDescription = QStringLiteral("Written by the Corvane develop
                                   kLineEnd + QStringLiteral("One template, every server.");
 
 // A text box keeps paragraphs; the program's texts use its line end.
-QString programText(const QPlainTextEdit* box)
-{
+QString programText(const QPlainTextEdit* box) {
     QString text = box->document()->toRawText();
     text.replace(QChar::ParagraphSeparator, kLineEnd);
     return text;
 }
 
-QString widgetText(QString text)
-{
+QString widgetText(QString text) {
     if (kLineEnd != QLatin1StringView("\n"))
         text.replace(kLineEnd, QLatin1StringView("\n"));
     return text;
@@ -44,9 +42,10 @@ QString widgetText(QString text)
 }  // namespace
 
 Form1::Form1(const Workspace& workspace, Platform& platform, QWidget* parent)
-    : QMainWindow(parent), ui_(std::make_unique<Ui::Form1>()), workspace_(workspace),
-      platform_(platform)
-{
+    : QMainWindow(parent),
+      ui_(std::make_unique<Ui::Form1>()),
+      workspace_(workspace),
+      platform_(platform) {
     initProgramResources();
     ui_->setupUi(this);
     // A fixed dialog frame: no resizing, no maximise or minimise button.
@@ -55,8 +54,15 @@ Form1::Form1(const Workspace& workspace, Platform& platform, QWidget* parent)
                    Qt::MSWindowsFixedSizeDialogHint);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     ui_->ScriptBox->installEventFilter(this);
+    // Only a pick from the list loads a template. An editable combo box also reports a
+    // pick when typed text matches an entry (on Enter or leaving the field) and through
+    // its completer; both are cut off here.
+    ui_->ComboTask->setCompleter(nullptr);
+    disconnect(ui_->ComboTask->lineEdit(), SIGNAL(editingFinished()), ui_->ComboTask,
+               SLOT(_q_editingFinished()));
 
-    handle(ui_->ListFile, &QListWidget::currentRowChanged, &Form1::ListFileClick);
+    // A pick by mouse or arrow keys selects a file; focus alone only makes a row current.
+    handle(ui_->ListFile, &QListWidget::itemSelectionChanged, &Form1::ListFileClick);
     handle(ui_->ComboTask, &QComboBox::activated, &Form1::ComboTaskClick);
     handle(ui_->CheckSpawn, &QCheckBox::toggled, &Form1::CheckSpawnClick);
     handle(ui_->CheckSave, &QCheckBox::toggled, &Form1::CheckSaveClick);
@@ -68,36 +74,32 @@ Form1::Form1(const Workspace& workspace, Platform& platform, QWidget* parent)
     handle(ui_->MenuAbout, &QAction::triggered, &Form1::MenuAboutClick);
 }
 
-Form1::~Form1()
-{
+Form1::~Form1() {
     delete about_.data();  // it has no owner window to take it along
 }
 
-frmabout* Form1::aboutWindow() const
-{
+frmabout* Form1::aboutWindow() const {
     return about_.data();
 }
 
 template <typename Sender, typename Signal>
-void Form1::handle(Sender* sender, Signal signal, void (Form1::*handler)())
-{
+void Form1::handle(Sender* sender, Signal signal, void (Form1::*handler)()) {
     connect(sender, signal, this, [this, handler] { runGuarded(handler); });
 }
 
-void Form1::runGuarded(void (Form1::*handler)())
-{
+void Form1::runGuarded(void (Form1::*handler)()) {
     runHandler(platform_, [this, handler] { (this->*handler)(); });
 }
 
-bool Form1::load()
-{
+bool Form1::load() {
     ui_->ScriptBox->setPlainText(kPlaceholderText);
     for (auto [list, folder] : {std::pair{ui_->ListFile, workspace_.collectionsFolder()},
                                 std::pair{ui_->FileTask, workspace_.scriptsFolder()}}) {
         if (!list->setFolder(folder)) {
             platform_.showMessage(
                 kApplicationTitle,
-                QStringLiteral("The folder %1 does not exist. Create the folder %1 and start again.")
+                QStringLiteral(
+                    "The folder %1 does not exist. Create the folder %1 and start again.")
                     .arg(folder));
             return false;
         }
@@ -114,64 +116,56 @@ bool Form1::load()
 
 // --- LaunchWindow ---------------------------------------------------------------------
 
-QString Form1::listBoxText() const
-{
+QString Form1::listBoxText() const {
     return programText(ui_->ListBox);
 }
 
-QString Form1::scriptBoxText() const
-{
+QString Form1::scriptBoxText() const {
     return programText(ui_->ScriptBox);
 }
 
-QString Form1::delayText() const
-{
+QString Form1::delayText() const {
     return ui_->DelayText->text();
 }
 
-void Form1::setDelayText(const QString& text)
-{
+void Form1::setDelayText(const QString& text) {
     ui_->DelayText->setText(text);
 }
 
-void Form1::setLogText(const QString& text)
-{
+void Form1::setLogText(const QString& text) {
     ui_->LogText->setPlainText(widgetText(text));
 }
 
-void Form1::appendLogText(const QString& text)
-{
+void Form1::appendLogText(const QString& text) {
+    // One edit block: the document records one change, not one per line.
     QTextCursor cursor(ui_->LogText->document());
     cursor.movePosition(QTextCursor::End);
+    cursor.beginEditBlock();
     cursor.insertText(widgetText(text));
+    cursor.endEditBlock();
 }
 
-int Form1::checkSpawnValue() const
-{
+int Form1::checkSpawnValue() const {
     return ui_->CheckSpawn->isChecked() ? 1 : 0;
 }
 
-int Form1::checkSaveValue() const
-{
+int Form1::checkSaveValue() const {
     return ui_->CheckSave->isChecked() ? 1 : 0;
 }
 
-void Form1::repaintWindow()
-{
+void Form1::repaintWindow() {
     platform_.repaint(*this);
 }
 
 // --- Events -----------------------------------------------------------------------------
 
-bool Form1::eventFilter(QObject* watched, QEvent* event)
-{
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
     if (watched == ui_->ScriptBox && event->type() == QEvent::FocusIn)
         runGuarded(&Form1::ScriptBoxGotFocus);
     return QMainWindow::eventFilter(watched, event);
 }
 
-void Form1::closeEvent(QCloseEvent* event)
-{
+void Form1::closeEvent(QCloseEvent* event) {
     // Closing the window by its frame ends the program the way Exit does.
     if (!exiting_)
         runGuarded(&Form1::ExitClick);
@@ -180,33 +174,28 @@ void Form1::closeEvent(QCloseEvent* event)
 
 // --- Collections and templates ------------------------------------------------------------
 
-QString Form1::collectionPath() const
-{
+QString Form1::collectionPath() const {
     return ui_->ListFile->folder() + QDir::separator() + ui_->ListFile->selectedFileName();
 }
 
-void Form1::loadWholeFile(const QString& path, QPlainTextEdit* box)
-{
+void Form1::loadWholeFile(const QString& path, QPlainTextEdit* box) {
     vars_.FilePath = path;
     const QString text = readWholeFile(vars_.FilePath);
     box->setPlainText(text);
 }
 
-void Form1::ListFileClick()
-{
+void Form1::ListFileClick() {
     if (ui_->ListFile->selectedFileName().isEmpty())
         return;
     loadWholeFile(collectionPath(), ui_->ListBox);
 }
 
-void Form1::ComboTaskClick()
-{
+void Form1::ComboTaskClick() {
     loadWholeFile(workspace_.scriptsFolder() + QDir::separator() + ui_->ComboTask->currentText(),
                   ui_->ScriptBox);
 }
 
-void Form1::MenuReloadClick()
-{
+void Form1::MenuReloadClick() {
     try {
         loadWholeFile(collectionPath(), ui_->ListBox);
     } catch (const FileTooLargeError&) {
@@ -216,16 +205,14 @@ void Form1::MenuReloadClick()
     }
 }
 
-void Form1::ScriptBoxGotFocus()
-{
+void Form1::ScriptBoxGotFocus() {
     if (programText(ui_->ScriptBox) == kPlaceholderText)
         ui_->ScriptBox->setPlainText(QString());
 }
 
 // --- Mode options ---------------------------------------------------------------------
 
-void Form1::CheckSaveClick()
-{
+void Form1::CheckSaveClick() {
     if (!ui_->CheckSave->isChecked())
         return;
     if (ui_->CheckSpawn->isChecked()) {
@@ -237,8 +224,7 @@ void Form1::CheckSaveClick()
     ui_->CheckSpawn->setChecked(false);
 }
 
-void Form1::CheckSpawnClick()
-{
+void Form1::CheckSpawnClick() {
     if (!ui_->CheckSpawn->isChecked())
         return;
     ui_->CheckSave->setChecked(false);
@@ -246,25 +232,21 @@ void Form1::CheckSpawnClick()
 
 // --- Launch -----------------------------------------------------------------------------
 
-void Form1::RunCommandClick()
-{
+void Form1::RunCommandClick() {
     RunCommand(*this, workspace_, platform_);
 }
 
 // --- Tools and About menus ----------------------------------------------------------------
 
-void Form1::MenuRefreshClick()
-{
+void Form1::MenuRefreshClick() {
     ui_->ListFile->refresh();
 }
 
-void Form1::MenuCleanupClick()
-{
+void Form1::MenuCleanupClick() {
     CleanupTemp();
 }
 
-void Form1::ExitClick()
-{
+void Form1::ExitClick() {
     exiting_ = true;
     CleanupTemp();
     if (about_)
@@ -273,16 +255,14 @@ void Form1::ExitClick()
     QCoreApplication::exit(0);
 }
 
-void Form1::MenuAboutClick()
-{
+void Form1::MenuAboutClick() {
     frmabout& about = ensureAboutWindow();
     about.show();
     about.raise();
     about.activateWindow();
 }
 
-frmabout& Form1::ensureAboutWindow()
-{
+frmabout& Form1::ensureAboutWindow() {
     if (!about_) {
         // Created anew after Close: it shows the start-up texts again, so it always
         // reads the same.
@@ -292,8 +272,7 @@ frmabout& Form1::ensureAboutWindow()
     return *about_;
 }
 
-void Form1::CleanupTemp()
-{
+void Form1::CleanupTemp() {
     // Every file in the temp folder goes, whatever its name; what cannot be deleted
     // (or a missing folder) is passed over without a word.
     QDir temp(workspace_.tempFolder());

@@ -19,7 +19,7 @@ class QPlainTextEdit;
 class Form1 : public QMainWindow, public LaunchWindow {
     Q_OBJECT
 
-public:
+  public:
     Form1(const Workspace& workspace, Platform& platform, QWidget* parent = nullptr);
     ~Form1() override;
 
@@ -42,11 +42,11 @@ public:
     void repaintWindow() override;
     ModuleVariables& variables() override { return vars_; }
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     template <typename Sender, typename Signal>
     void handle(Sender* sender, Signal signal, void (Form1::*handler)());
     void runGuarded(void (Form1::*handler)());

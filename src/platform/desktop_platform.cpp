@@ -11,24 +11,20 @@
 #include "common/errors.h"
 
 DesktopPlatform::DesktopPlatform(QString shell, QStringList terminals)
-    : shell_(std::move(shell)), terminals_(std::move(terminals))
-{
-}
+    : shell_(std::move(shell)), terminals_(std::move(terminals)) {}
 
-void DesktopPlatform::showMessage(const QString& caption, const QString& text)
-{
+void DesktopPlatform::showMessage(const QString& caption, const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok);
     box.exec();
 }
 
-void DesktopPlatform::startBatch(const QString& path)
-{
+void DesktopPlatform::startBatch(const QString& path) {
     // A terminal starts even when the shell it is asked to run is missing, so the shell
     // is looked at first: a start that cannot work is reported, never passed over.
     const QFileInfo shell(shell_);
     if (!shell.isFile() || !shell.isExecutable())
-        throw OperationError(QStringLiteral("Cannot start %1: the shell %2 was not found.")
-                                 .arg(path, shell_));
+        throw OperationError(
+            QStringLiteral("Cannot start %1: the shell %2 was not found.").arg(path, shell_));
 
     QString program = shell_;
     QStringList arguments{path};
@@ -49,22 +45,18 @@ void DesktopPlatform::startBatch(const QString& path)
             QStringLiteral("Cannot start %1: %2").arg(path, process.errorString()));
 }
 
-void DesktopPlatform::pause(int milliseconds)
-{
+void DesktopPlatform::pause(int milliseconds) {
     QThread::msleep(static_cast<unsigned long>(milliseconds));
 }
 
-void DesktopPlatform::openWebPage(const QUrl& url)
-{
+void DesktopPlatform::openWebPage(const QUrl& url) {
     QDesktopServices::openUrl(url);
 }
 
-QDateTime DesktopPlatform::now()
-{
+QDateTime DesktopPlatform::now() {
     return QDateTime::currentDateTime();
 }
 
-void DesktopPlatform::repaint(QWidget& window)
-{
+void DesktopPlatform::repaint(QWidget& window) {
     window.repaint();
 }

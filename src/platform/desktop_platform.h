@@ -6,7 +6,7 @@
 
 // The real outside world on a Linux desktop.
 class DesktopPlatform : public Platform {
-public:
+  public:
     // `shell` runs the batch files; the first of `terminals` found on the PATH shows
     // each run in a window of its own, as the user expects. With none found the batch
     // file runs without a window.
@@ -21,7 +21,7 @@ public:
     QDateTime now() override;
     void repaint(QWidget& window) override;
 
-private:
+  private:
     QString shell_;
     QStringList terminals_;
 };

@@ -6,8 +6,7 @@
 #include "common/app_info.h"
 #include "common/errors.h"
 
-void runHandler(Platform& platform, const std::function<void()>& handler)
-{
+void runHandler(Platform& platform, const std::function<void()>& handler) {
     QString failure;
     try {
         handler();
@@ -17,7 +16,8 @@ void runHandler(Platform& platform, const std::function<void()>& handler)
     } catch (const std::bad_alloc&) {
         failure = QStringLiteral("The operation ran out of memory and was stopped.");
     } catch (const std::exception& error) {
-        failure = QStringLiteral("The operation failed: %1").arg(QString::fromLocal8Bit(error.what()));
+        failure =
+            QStringLiteral("The operation failed: %1").arg(QString::fromLocal8Bit(error.what()));
     }
     platform.showMessage(kApplicationTitle, failure);
 }

@@ -10,7 +10,7 @@ class QWidget;
 // Everything the program does outside itself goes through here, so that tests can
 // record it instead of opening boxes, sleeping, starting processes or browsers.
 class Platform {
-public:
+  public:
     virtual ~Platform() = default;
 
     // A modal box with an OK button only and no icon; returns when the user closes it.

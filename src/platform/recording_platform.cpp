@@ -6,8 +6,7 @@
 
 namespace {
 
-RecordingPlatform::Event event(RecordingPlatform::Kind kind, const QString& text = {})
-{
+RecordingPlatform::Event event(RecordingPlatform::Kind kind, const QString& text = {}) {
     RecordingPlatform::Event recorded;
     recorded.kind = kind;
     recorded.text = text;
@@ -16,8 +15,7 @@ RecordingPlatform::Event event(RecordingPlatform::Kind kind, const QString& text
 
 }  // namespace
 
-void RecordingPlatform::showMessage(const QString& caption, const QString& text)
-{
+void RecordingPlatform::showMessage(const QString& caption, const QString& text) {
     Event message = event(Kind::Message, text);
     message.caption = caption;
     events.append(message);
@@ -25,8 +23,7 @@ void RecordingPlatform::showMessage(const QString& caption, const QString& text)
         whileMessageOpen(caption, text);
 }
 
-void RecordingPlatform::startBatch(const QString& path)
-{
+void RecordingPlatform::startBatch(const QString& path) {
     if (failStarts)
         throw OperationError(QStringLiteral("Cannot start %1: no shell").arg(path));
     QFile file(path);
@@ -36,25 +33,21 @@ void RecordingPlatform::startBatch(const QString& path)
     events.append(start);
 }
 
-void RecordingPlatform::pause(int milliseconds)
-{
+void RecordingPlatform::pause(int milliseconds) {
     Event pause = event(Kind::Pause);
     pause.milliseconds = milliseconds;
     events.append(pause);
 }
 
-void RecordingPlatform::openWebPage(const QUrl& url)
-{
+void RecordingPlatform::openWebPage(const QUrl& url) {
     events.append(event(Kind::OpenPage, url.toString()));
 }
 
-void RecordingPlatform::repaint(QWidget&)
-{
+void RecordingPlatform::repaint(QWidget&) {
     events.append(event(Kind::Repaint));
 }
 
-QList<RecordingPlatform::Event> RecordingPlatform::eventsOf(Kind kind) const
-{
+QList<RecordingPlatform::Event> RecordingPlatform::eventsOf(Kind kind) const {
     QList<Event> found;
     for (const Event& event : events) {
         if (event.kind == kind)
@@ -63,32 +56,28 @@ QList<RecordingPlatform::Event> RecordingPlatform::eventsOf(Kind kind) const
     return found;
 }
 
-QStringList RecordingPlatform::messages() const
-{
+QStringList RecordingPlatform::messages() const {
     QStringList texts;
     for (const Event& event : eventsOf(Kind::Message))
         texts.append(event.text);
     return texts;
 }
 
-QStringList RecordingPlatform::startedPaths() const
-{
+QStringList RecordingPlatform::startedPaths() const {
     QStringList paths;
     for (const Event& event : eventsOf(Kind::Start))
         paths.append(event.text);
     return paths;
 }
 
-QList<int> RecordingPlatform::pauses() const
-{
+QList<int> RecordingPlatform::pauses() const {
     QList<int> lengths;
     for (const Event& event : eventsOf(Kind::Pause))
         lengths.append(event.milliseconds);
     return lengths;
 }
 
-QStringList RecordingPlatform::openedPages() const
-{
+QStringList RecordingPlatform::openedPages() const {
     QStringList pages;
     for (const Event& event : eventsOf(Kind::OpenPage))
         pages.append(event.text);

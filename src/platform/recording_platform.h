@@ -8,7 +8,7 @@
 
 // Records what the program asks of the outside world, in order, and does none of it.
 class RecordingPlatform : public Platform {
-public:
+  public:
     enum class Kind { Message, Start, Pause, OpenPage, Repaint };
     struct Event {
         Kind kind = Kind::Message;
