@@ -1,4 +1,638 @@
 #include <QtTest>
-class T : public QObject { Q_OBJECT private slots: void none() {} };
-QTEST_MAIN(T)
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QImageReader>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include "about_window/frmabout.h"
+#include "main_window/form1.h"
+#include "platform/recording_platform.h"
+#include "support/temp_workspace.h"
+
+namespace {
+
+const QString kStamp = QStringLiteral("12/6/2026 5:21:13 AM");
+
+// A started program: its workspace, the recording platform and the loaded main window.
+struct Program {
+    explicit Program(std::unique_ptr<TempWorkspace> workspace = std::make_unique<TempWorkspace>())
+        : ws(std::move(workspace)) {
+        platform.clock = QDateTime(QDate(2026, 12, 6), QTime(5, 21, 13));
+        form = std::make_unique<Form1>(ws->workspace(), platform);
+    }
+    bool load() { return form->load(); }
+
+    template <typename T>
+    T* child(const char* name) const {
+        T* found = form->findChild<T*>(QString::fromLatin1(name));
+        if (!found)
+            qFatal("no control %s", name);
+        return found;
+    }
+    QPlainTextEdit* box(const char* name) const { return child<QPlainTextEdit>(name); }
+    QListWidget* listFile() const { return child<QListWidget>("ListFile"); }
+    QComboBox* comboTask() const { return child<QComboBox>("ComboTask"); }
+    QAction* action(const char* name) const { return child<QAction>(name); }
+    void showActive() {
+        form->show();
+        form->activateWindow();
+        if (!QTest::qWaitForWindowActive(form.get()))
+            qFatal("the main window did not become active");
+    }
+    void selectCollection(const QString& name) const {
+        QListWidget* list = listFile();
+        list->setCurrentItem(list->findItems(name, Qt::MatchExactly).value(0));
+    }
+
+    std::unique_ptr<TempWorkspace> ws;
+    RecordingPlatform platform;
+    std::unique_ptr<Form1> form;
+};
+
+QStringList itemTexts(const QListWidget* list) {
+    QStringList texts;
+    for (int i = 0; i < list->count(); ++i)
+        texts.append(list->item(i)->text());
+    return texts;
+}
+
+QStringList itemTexts(const QComboBox* combo) {
+    QStringList texts;
+    for (int i = 0; i < combo->count(); ++i)
+        texts.append(combo->itemText(i));
+    return texts;
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void init() { useTestLocale(); }
+
+    void windowAndControls();
+    void menus();
+    void tabOrder();
+
+    void launchThroughTheWindow();
+    void fileFailureLeavesProgramRunning();
+
+    void startupFillsListsAndEmptiesTemp();
+    void startupToleratesEmptyScriptsAndMissingTemp();
+    void startupStopsWithoutFolder_data();
+    void startupStopsWithoutFolder();
+    void refreshAndCleanup();
+    void exitEmptiesTempAndEndsProgram();
+    void closingWindowDoesWhatExitDoes();
+
+    void collectionLoadKeepsEveryCharacter();
+    void collectionPickedWithArrowKeys();
+    void vanishedCollectionGivesMessage();
+    void tooLargeFileRefused();
+    void reload();
+    void templatePickedFromListOnly();
+    void placeholderClearsOnExactMatch_data();
+    void placeholderClearsOnExactMatch();
+
+    void modeOptions();
+    void warningShowsBothTicked();
+
+    void aboutWindowLifecycle();
+};
+
+void MainWindowTest::windowAndControls() {
+    Program p;
+    QVERIFY(p.load());
+    Form1& form = *p.form;
+    QCOMPARE(form.windowTitle(), QStringLiteral("corvane"));
+    QCOMPARE(form.centralWidget()->size(), QSize(653, 366));
+    form.show();
+    QCOMPARE(form.minimumSize(), form.maximumSize());
+    QCOMPARE(form.centralWidget()->size(), QSize(653, 366));
+    QVERIFY(!(form.windowFlags() & Qt::WindowMaximizeButtonHint));
+    QVERIFY(!(form.windowFlags() & Qt::WindowMinimizeButtonHint));
+    QVERIFY(!form.windowIcon().isNull());
+    QCOMPARE(form.windowIcon().availableSizes(),
+             (QList<QSize>{{16, 16}, {32, 32}, {48, 48}, {128, 128}}));
+    QImageReader icon(QStringLiteral(":/icons/corvane.ico"));
+    QList<int> depths;
+    for (int i = 0; i < icon.imageCount(); ++i, icon.jumpToNextImage())
+        depths.append(icon.read().depth());
+    QCOMPARE(depths.size(), 6);  // 16 and 32 at 256 colours, and four at 32 bits
+
+    // Places on the client area, in pixels.
+    const QList<std::pair<const char*, QRect>> places = {
+        {"Label2", {8, 8, 249, 17}},        {"ListFile", {8, 24, 249, 80}},
+        {"Label3", {8, 112, 249, 17}},      {"ListBox", {8, 128, 249, 129}},
+        {"ComboTask", {264, 8, 377, 21}},   {"Label1", {264, 32, 377, 17}},
+        {"ScriptBox", {264, 48, 377, 161}}, {"CheckSpawn", {264, 216, 185, 17}},
+        {"CheckSave", {456, 216, 185, 17}}, {"Label5", {264, 240, 129, 17}},
+        {"DelayText", {400, 240, 49, 18}},  {"RunCommand", {456, 240, 185, 17}},
+        {"Label4", {8, 264, 633, 17}},      {"LogText", {8, 280, 633, 81}},
+        {"FileTask", {488, 304, 129, 15}},
+    };
+    for (const auto& [name, rect] : places) {
+        QWidget* control = p.child<QWidget>(name);
+        QCOMPARE(control->parentWidget(), form.centralWidget());
+        QCOMPARE(control->geometry(), rect);
+    }
+
+    QCOMPARE(p.child<QLabel>("Label2")->text(), QStringLiteral(".:[ Collections ]:."));
+    QCOMPARE(p.child<QLabel>("Label3")->text(), QStringLiteral(".:[ Items in Collection ]:."));
+    QCOMPARE(p.child<QLabel>("Label1")->text(),
+             QStringLiteral(".:[ Batch File -- Substitute %s for Server Name ]:."));
+    QCOMPARE(p.child<QLabel>("Label4")->text(), QStringLiteral(".:[ Log Commands ]:."));
+    QCOMPARE(p.child<QLabel>("Label5")->text(), QStringLiteral("Start Delay (in seconds):"));
+    QCOMPARE(p.child<QPushButton>("RunCommand")->text(), QStringLiteral("LAUNCH CORVANE"));
+    QCOMPARE(p.child<QCheckBox>("CheckSpawn")->text(), QStringLiteral("Spawn Mode"));
+    QCOMPARE(p.child<QCheckBox>("CheckSave")->text(), QStringLiteral("Run Later (Save Batch)"));
+
+    // Initial values after start-up.
+    QCOMPARE(p.child<QLineEdit>("DelayText")->text(), QStringLiteral("0"));
+    QVERIFY(!p.child<QCheckBox>("CheckSpawn")->isChecked());
+    QVERIFY(!p.child<QCheckBox>("CheckSave")->isChecked());
+    QCOMPARE(p.box("ListBox")->toPlainText(), QString());
+    QCOMPARE(p.box("LogText")->toPlainText(), QString());
+    QCOMPARE(p.box("ScriptBox")->toPlainText(), QStringLiteral("Let the scripting begin ..."));
+    QCOMPARE(p.comboTask()->currentText(), QStringLiteral("Common Tasks ..."));
+    QCOMPARE(p.comboTask()->currentIndex(), -1);
+    QVERIFY(p.comboTask()->isEditable());
+    QCOMPARE(p.comboTask()->insertPolicy(), QComboBox::NoInsert);
+    for (const char* name : {"ListBox", "ScriptBox", "LogText"}) {
+        QCOMPARE(p.box(name)->lineWrapMode(), QPlainTextEdit::NoWrap);
+        QVERIFY(!p.box(name)->isReadOnly());
+    }
+
+    QWidget* fileTask = p.child<QWidget>("FileTask");
+    QVERIFY(!fileTask->isVisible());
+    QCOMPARE(fileTask->focusPolicy(), Qt::NoFocus);
+}
+
+void MainWindowTest::menus() {
+    Program p;
+    QVERIFY(p.load());
+    const QList<QAction*> bar = p.form->menuBar()->actions();
+    QCOMPARE(bar.size(), 2);
+    QCOMPARE(bar[0]->text(), QStringLiteral("&Tools"));
+    QVERIFY(bar[0]->menu());
+    QCOMPARE(bar[1], p.action("MenuAbout"));
+    QCOMPARE(bar[1]->text(), QStringLiteral("&About"));
+    QVERIFY(!bar[1]->menu());
+
+    QStringList items;
+    for (QAction* item : bar[0]->menu()->actions()) {
+        items.append(item->isSeparator() ? QStringLiteral("-") : item->text());
+        QVERIFY(item->isEnabled() && item->isVisible());
+        QVERIFY(item->shortcut().isEmpty());
+    }
+    QCOMPARE(items, (QStringList{"Refresh &File List", "Reload &Selected File",
+                                 "&Clean Up Temp Files", "-", "E&xit"}));
+    QCOMPARE(bar[0]->menu()->actions()[3], p.action("Space"));
+}
+
+void MainWindowTest::tabOrder() {
+    Program p;
+    p.ws->write("collections/a.txt", "alpha");
+    QVERIFY(p.load());
+    p.showActive();
+    QCOMPARE(QApplication::focusWidget(), p.listFile());   // first shown: lowest tab index
+    QCOMPARE(p.box("ListBox")->toPlainText(), QString());  // focus alone loads nothing
+
+    const QStringList order{"ListFile",  "ListBox",    "LogText",    "ComboTask", "ScriptBox",
+                            "CheckSave", "CheckSpawn", "RunCommand", "DelayText", "ListFile"};
+    QStringList forward{"ListFile"};
+    for (int i = 1; i < order.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* focus = QApplication::focusWidget();
+        // The combo box's edit field stands for the combo box.
+        if (focus && focus->parentWidget() == p.comboTask())
+            focus = p.comboTask();
+        forward.append(focus ? focus->objectName() : QStringLiteral("<none>"));
+    }
+    QCOMPARE(forward, order);
+
+    QStringList backward{"ListFile"};
+    for (int i = 1; i < order.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+        QWidget* focus = QApplication::focusWidget();
+        if (focus && focus->parentWidget() == p.comboTask())
+            focus = p.comboTask();
+        backward.append(focus ? focus->objectName() : QStringLiteral("<none>"));
+    }
+    QStringList reversed(order.rbegin(), order.rend());
+    QCOMPARE(backward, reversed);
+}
+
+void MainWindowTest::launchThroughTheWindow() {
+    Program p;
+    QVERIFY(p.load());
+    p.child<QLineEdit>("DelayText")->clear();
+    p.box("ListBox")->setPlainText(QStringLiteral("alpha\r\nbeta"));
+    p.box("ScriptBox")->setPlainText(QStringLiteral("ping %s"));
+    p.child<QPushButton>("RunCommand")->click();
+
+    QCOMPARE(p.box("LogText")->toPlainText(),
+             "0-- Batch (Spawn) Launched " + kStamp + "\n\nping alpha\nping beta-- End of Batch\n");
+    QCOMPARE(p.child<QLineEdit>("DelayText")->text(), QStringLiteral("0"));
+    QCOMPARE(p.ws->read("temp/srvtemp.txt"), QByteArray("alpha\nbeta\n"));
+    QCOMPARE(p.ws->read("temp/temp1.bat"), QByteArray("\nping alpha\n\nping beta\n"));
+    QCOMPARE(p.platform.startedPaths(), QStringList{p.ws->path("temp/temp1.bat")});
+
+    // A refused launch shows its message, and the log box keeps only the delay.
+    p.box("ScriptBox")->clear();
+    p.child<QPushButton>("RunCommand")->click();
+    QCOMPARE(p.platform.messages(), QStringList{"You dummy. Add a Script!"});
+    QCOMPARE(p.box("LogText")->toPlainText(), QStringLiteral("0"));
+
+    // Characters a text box could turn into others reach the batch file unchanged.
+    p.box("ScriptBox")->setPlainText(QString::fromUtf8("echo \xc2\xa0%s\t\xe2\x80\xa8!"));
+    p.child<QPushButton>("RunCommand")->click();
+    QCOMPARE(p.ws->read("temp/temp2.bat"), QByteArray("\necho \xc2\xa0"
+                                                      "alpha\t\xe2\x80\xa8!\n\necho \xc2\xa0"
+                                                      "beta\t\xe2\x80\xa8!\n"));
+}
+
+void MainWindowTest::fileFailureLeavesProgramRunning() {
+    Program p;
+    QVERIFY(p.load());
+    p.ws->makeFolder("logs/log.txt");
+    p.box("ListBox")->setPlainText(QStringLiteral("alpha"));
+    p.box("ScriptBox")->setPlainText(QStringLiteral("ping %s"));
+    p.child<QPushButton>("RunCommand")->click();
+    QCOMPARE(p.platform.messages(),
+             QStringList{QStringLiteral("Cannot open %1 for appending: Is a directory")
+                             .arg(p.ws->path("logs/log.txt"))});
+    QCOMPARE(p.platform.events[0].caption, QStringLiteral("Corvane"));
+    QCOMPARE(p.platform.startedPaths(), QStringList{});
+
+    p.ws->removeFolder("logs/log.txt");
+    p.child<QPushButton>("RunCommand")->click();
+    QCOMPARE(p.platform.messages().size(), 1);
+    QCOMPARE(p.box("LogText")->toPlainText(),
+             "0-- Batch (Spawn) Launched " + kStamp + "\n\nping alpha-- End of Batch\n");
+    QCOMPARE(p.platform.startedPaths().size(), 1);
+}
+
+void MainWindowTest::startupFillsListsAndEmptiesTemp() {
+    auto ws = std::make_unique<TempWorkspace>();
+    for (const char* name : {"web.txt", "Alpha.TXT", "db.Txt", "notes.csv", "readme"})
+        ws->write(QStringLiteral("collections/") + name, "x\n");
+    ws->makeFolder("collections/folder.txt");
+    for (const char* name : {"ping.txt", "NSLOOKUP.TXT", "a-first.txt", "skip.bat"})
+        ws->write(QStringLiteral("scripts/") + name, "ping %s\n");
+    for (const char* name : {"temp1.bat", "srvtemp.txt", "other.log", ".hidden"})
+        ws->write(QStringLiteral("temp/") + name, "old");
+    ws->write("run_later_1.bat", "saved");
+    Program p(std::move(ws));
+    QVERIFY(p.load());
+
+    QCOMPARE(itemTexts(p.listFile()), (QStringList{"Alpha.TXT", "db.Txt", "web.txt"}));
+    QCOMPARE(itemTexts(p.comboTask()), (QStringList{"a-first.txt", "NSLOOKUP.TXT", "ping.txt"}));
+    QCOMPARE(p.comboTask()->currentText(), QStringLiteral("Common Tasks ..."));
+    QCOMPARE(p.ws->files("temp"), QStringList{});
+    QVERIFY(p.ws->exists("run_later_1.bat"));
+    // Nothing is loaded or selected.
+    QCOMPARE(p.listFile()->selectedItems().size(), 0);
+    QCOMPARE(p.box("ListBox")->toPlainText(), QString());
+    QCOMPARE(p.platform.events.size(), 0);
+}
+
+void MainWindowTest::startupToleratesEmptyScriptsAndMissingTemp() {
+    auto ws = std::make_unique<TempWorkspace>(QStringList{"collections", "scripts"});
+    Program p(std::move(ws));
+    QVERIFY(p.load());
+    QCOMPARE(p.comboTask()->count(), 0);
+    QCOMPARE(p.platform.events.size(), 0);
+    p.action("MenuCleanup")->trigger();
+    QCOMPARE(p.platform.events.size(), 0);
+}
+
+void MainWindowTest::startupStopsWithoutFolder_data() {
+    QTest::addColumn<QString>("missing");
+    QTest::newRow("collections") << "collections";
+    QTest::newRow("scripts") << "scripts";
+}
+
+void MainWindowTest::startupStopsWithoutFolder() {
+    QFETCH(QString, missing);
+    auto ws = std::make_unique<TempWorkspace>();
+    ws->removeFolder(missing);
+    Program p(std::move(ws));
+    QVERIFY(!p.load());
+    const QString folder = p.ws->path(missing);
+    QCOMPARE(p.platform.messages(),
+             QStringList{QStringLiteral("The folder %1 does not exist. Create the folder %1 and "
+                                        "start again.")
+                             .arg(folder)});
+    QVERIFY(!p.ws->exists(missing));  // never created by the program
+}
+
+void MainWindowTest::refreshAndCleanup() {
+    Program p;
+    p.ws->write("collections/a.txt", "alpha");
+    QVERIFY(p.load());
+    p.selectCollection("a.txt");
+    p.ws->write("collections/b.txt", "beta");
+    p.ws->write("scripts/later.txt", "uptime");
+    p.box("ListBox")->setPlainText(QStringLiteral("edited"));
+
+    p.action("MenuRefresh")->trigger();
+    QCOMPARE(itemTexts(p.listFile()), (QStringList{"a.txt", "b.txt"}));
+    QCOMPARE(p.comboTask()->count(), 0);  // templates are listed at start-up only
+    QCOMPARE(p.box("ListBox")->toPlainText(), QStringLiteral("edited"));
+    QCOMPARE(p.listFile()->currentItem()->text(), QStringLiteral("a.txt"));
+
+    p.ws->write("temp/temp9.bat", "x");
+    p.ws->write("temp/notes", "x");
+    p.action("MenuCleanup")->trigger();
+    QCOMPARE(p.ws->files("temp"), QStringList{});
+    QCOMPARE(p.platform.events.size(), 0);
+}
+
+void MainWindowTest::exitEmptiesTempAndEndsProgram() {
+    Program p;
+    QVERIFY(p.load());
+    p.form->show();
+    p.action("MenuAbout")->trigger();
+    p.ws->write("temp/temp1.bat", "x");
+    QTimer::singleShot(0, p.action("Exit"), &QAction::trigger);
+    QTimer::singleShot(5000, [] { QCoreApplication::exit(99); });  // in case Exit does not end it
+    QCOMPARE(QCoreApplication::exec(), 0);
+    QCOMPARE(p.ws->files("temp"), QStringList{});
+    QVERIFY(!p.form->isVisible());
+    QVERIFY(!p.form->aboutWindow() || !p.form->aboutWindow()->isVisible());
+}
+
+void MainWindowTest::closingWindowDoesWhatExitDoes() {
+    Program p;
+    QVERIFY(p.load());
+    p.form->show();
+    p.ws->write("temp/temp1.bat", "x");
+    QTimer::singleShot(0, p.form.get(), &QWidget::close);
+    QTimer::singleShot(5000, [] { QCoreApplication::exit(99); });
+    QCOMPARE(QCoreApplication::exec(), 0);
+    QCOMPARE(p.ws->files("temp"), QStringList{});
+}
+
+void MainWindowTest::collectionLoadKeepsEveryCharacter() {
+    Program p;
+    const QByteArray text = "web01  \n\n  web02\nweb03";  // trailing blanks, blank line, no end
+    p.ws->write("collections/web.txt", text);
+    p.ws->write("collections/empty.txt", "");
+    p.ws->write("collections/latin1.txt", "caf\xe9\x01");
+    QVERIFY(p.load());
+    p.showActive();
+
+    QListWidget* list = p.listFile();
+    QTest::mouseClick(
+        list->viewport(), Qt::LeftButton, {},
+        list->visualItemRect(list->findItems("web.txt", Qt::MatchExactly)[0]).center());
+    QCOMPARE(p.box("ListBox")->toPlainText().toUtf8(), text);
+    QCOMPARE(p.form->variables().FilePath, p.ws->path("collections/web.txt"));
+
+    p.selectCollection("latin1.txt");
+    QCOMPARE(p.box("ListBox")->toPlainText(), QString::fromLatin1("caf\xe9\x01"));
+    p.selectCollection("empty.txt");
+    QCOMPARE(p.box("ListBox")->toPlainText(), QString());
+    QCOMPARE(p.platform.events.size(), 0);
+}
+
+void MainWindowTest::collectionPickedWithArrowKeys() {
+    Program p;
+    p.ws->write("collections/a.txt", "alpha");
+    p.ws->write("collections/b.txt", "beta");
+    QVERIFY(p.load());
+    p.showActive();
+    p.listFile()->setFocus();
+    QTest::keyClick(p.listFile(), Qt::Key_Down);
+    QTest::keyClick(p.listFile(), Qt::Key_Down);
+    QCOMPARE(p.box("ListBox")->toPlainText(), QStringLiteral("beta"));
+    QTest::keyClick(p.listFile(), Qt::Key_Up);
+    QCOMPARE(p.box("ListBox")->toPlainText(), QStringLiteral("alpha"));
+}
+
+void MainWindowTest::vanishedCollectionGivesMessage() {
+    Program p;
+    p.ws->write("collections/a.txt", "alpha");
+    p.ws->write("collections/gone.txt", "beta");
+    QVERIFY(p.load());
+    p.selectCollection("a.txt");
+    QFile::remove(p.ws->path("collections/gone.txt"));
+    p.selectCollection("gone.txt");
+    const QString path = p.ws->path("collections/gone.txt");
+    QCOMPARE(
+        p.platform.messages(),
+        QStringList{
+            QStringLiteral("Cannot open %1 for reading: No such file or directory").arg(path)});
+    QCOMPARE(p.box("ListBox")->toPlainText(), QStringLiteral("alpha"));
+    QCOMPARE(p.form->variables().FilePath, path);
+    // The program goes on: the next pick works.
+    p.selectCollection("a.txt");
+    QCOMPARE(p.box("ListBox")->toPlainText(), QStringLiteral("alpha"));
+}
+
+void MainWindowTest::tooLargeFileRefused() {
+    Program p;
+    p.ws->write("collections/a.txt", "alpha");
+    p.ws->write("collections/huge.txt", "");
+    QVERIFY(p.load());
+    QFile(p.ws->path("collections/huge.txt")).resize(64LL * 1024 * 1024 + 1);
+    p.selectCollection("a.txt");
+    p.selectCollection("huge.txt");
+    QCOMPARE(p.platform.messages(),
+             QStringList{QStringLiteral("Cannot load %1: the file is larger than 64 MiB.")
+                             .arg(p.ws->path("collections/huge.txt"))});
+    QCOMPARE(p.box("ListBox")->toPlainText(), QStringLiteral("alpha"));
+    p.action("MenuReload")->trigger();  // a reload is refused the same way
+    QCOMPARE(p.platform.messages().size(), 2);
+    QCOMPARE(p.box("ListBox")->toPlainText(), QStringLiteral("alpha"));
+}
+
+void MainWindowTest::reload() {
+    Program p;
+    p.ws->write("collections/a.txt", "alpha\r\n");
+    QVERIFY(p.load());
+    p.box("ListBox")->setPlainText(QStringLiteral("typed"));
+    p.action("MenuReload")->trigger();  // nothing selected: nothing happens
+    QCOMPARE(p.box("ListBox")->toPlainText(), QStringLiteral("typed"));
+
+    p.selectCollection("a.txt");
+    p.box("ListBox")->setPlainText(QStringLiteral("edited"));
+    p.box("ScriptBox")->setPlainText(QStringLiteral("ping %s"));
+    p.action("MenuReload")->trigger();
+    QCOMPARE(p.box("ListBox")->toPlainText(), QStringLiteral("alpha\n"));
+    QCOMPARE(p.box("ScriptBox")->toPlainText(), QStringLiteral("ping %s"));
+
+    p.box("ListBox")->setPlainText(QStringLiteral("edited"));
+    QFile::remove(p.ws->path("collections/a.txt"));
+    p.action("MenuReload")->trigger();  // the file has gone: quietly nothing
+    QCOMPARE(p.box("ListBox")->toPlainText(), QStringLiteral("edited"));
+    QCOMPARE(p.platform.events.size(), 0);
+}
+
+void MainWindowTest::templatePickedFromListOnly() {
+    Program p;
+    p.ws->write("scripts/nslookup.txt", "nslookup %s\n");
+    p.ws->write("scripts/ping.txt", "ping %s");
+    QVERIFY(p.load());
+    p.showActive();
+    QComboBox* combo = p.comboTask();
+
+    // Typing a name, Enter, leaving the field: nothing loads, nothing is added.
+    combo->setFocus();
+    combo->lineEdit()->selectAll();
+    QTest::keyClicks(combo->lineEdit(), "ping.txt");
+    QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
+    p.box("LogText")->setFocus();
+    QCOMPARE(p.box("ScriptBox")->toPlainText(), QStringLiteral("Let the scripting begin ..."));
+    QCOMPARE(itemTexts(combo), (QStringList{"nslookup.txt", "ping.txt"}));
+
+    // A pick from the open list loads the template whole.
+    combo->showPopup();
+    QAbstractItemView* view = combo->view();
+    QTRY_VERIFY(view->isVisible());
+    const QRect second = view->visualRect(view->model()->index(1, 0));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, second.center());
+    QCOMPARE(p.box("ScriptBox")->toPlainText(), QStringLiteral("ping %s"));
+    QCOMPARE(p.form->variables().FilePath, p.ws->path("scripts/ping.txt"));
+
+    // So does moving through the list with the arrow keys.
+    combo->setFocus();
+    QTest::keyClick(combo, Qt::Key_Up);
+    QCOMPARE(p.box("ScriptBox")->toPlainText(), QStringLiteral("nslookup %s\n"));
+    QCOMPARE(combo->count(), 2);
+}
+
+void MainWindowTest::placeholderClearsOnExactMatch_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("after");
+    QTest::newRow("placeholder") << "Let the scripting begin ..."
+                                 << "";
+    QTest::newRow("other case") << "let the scripting begin ..."
+                                << "let the scripting begin ...";
+    QTest::newRow("extra blank") << "Let the scripting begin ... "
+                                 << "Let the scripting begin ... ";
+    QTest::newRow("line break") << "Let the scripting begin ...\n"
+                                << "Let the scripting begin ...\n";
+    QTest::newRow("template") << "ping %s"
+                              << "ping %s";
+}
+
+void MainWindowTest::placeholderClearsOnExactMatch() {
+    QFETCH(QString, text);
+    QFETCH(QString, after);
+    Program p;
+    QVERIFY(p.load());
+    p.showActive();
+    QPlainTextEdit* script = p.box("ScriptBox");
+    script->setPlainText(text);
+    p.listFile()->setFocus();
+    script->setFocus();
+    QTRY_VERIFY(script->hasFocus());
+    QCOMPARE(script->toPlainText(), after);
+    // Focus again later: an emptied box stays empty, and nothing writes the placeholder back.
+    p.listFile()->setFocus();
+    script->setFocus();
+    QCOMPARE(script->toPlainText(), after);
+}
+
+void MainWindowTest::modeOptions() {
+    Program p;
+    QVERIFY(p.load());
+    QCheckBox* spawn = p.child<QCheckBox>("CheckSpawn");
+    QCheckBox* save = p.child<QCheckBox>("CheckSave");
+    auto state = [&] { return std::pair{spawn->isChecked(), save->isChecked()}; };
+
+    save->click();  // Run Later alone: no message
+    QCOMPARE(state(), std::pair(false, true));
+    spawn->click();  // Spawn over Run Later: Run Later cleared, no message
+    QCOMPARE(state(), std::pair(true, false));
+    QCOMPARE(p.platform.messages(), QStringList{});
+    save->click();  // Run Later over Spawn: the warning, then Spawn cleared
+    QCOMPARE(state(), std::pair(false, true));
+    QCOMPARE(p.platform.messages(),
+             QStringList{"This feature is not compatible with spawning. Enabling 'Run Later' "
+                         "automatically unselects Spawn Mode."});
+    QCOMPARE(p.platform.events[0].caption, QStringLiteral("Warning!"));
+    save->click();  // clearing by hand changes nothing else
+    QCOMPARE(state(), std::pair(false, false));
+    spawn->click();
+    spawn->click();
+    QCOMPARE(state(), std::pair(false, false));
+    // A handler setting a box runs its rule as a click does.
+    spawn->setChecked(true);
+    save->setChecked(true);
+    QCOMPARE(state(), std::pair(false, true));
+    QCOMPARE(p.platform.messages().size(), 2);
+}
+
+void MainWindowTest::warningShowsBothTicked() {
+    Program p;
+    QVERIFY(p.load());
+    QCheckBox* spawn = p.child<QCheckBox>("CheckSpawn");
+    QCheckBox* save = p.child<QCheckBox>("CheckSave");
+    QList<std::pair<bool, bool>> whileOpen;
+    p.platform.whileMessageOpen = [&](const QString&, const QString&) {
+        whileOpen.append({spawn->isChecked(), save->isChecked()});
+    };
+    spawn->click();
+    save->click();
+    QCOMPARE(whileOpen, (QList<std::pair<bool, bool>>{{true, true}}));
+    QCOMPARE(std::pair(spawn->isChecked(), save->isChecked()), std::pair(false, true));
+}
+
+void MainWindowTest::aboutWindowLifecycle() {
+    Program p;
+    QVERIFY(p.load());
+    const QPointer<frmabout> first = p.form->aboutWindow();
+    QVERIFY(first);
+    QVERIFY(!first->isVisible());  // created hidden at start-up
+    auto texts = [](const frmabout* about) {
+        return QStringList{about->windowTitle(), about->findChild<QLabel*>("lblTitle")->text(),
+                           about->findChild<QLabel*>("lblVersion")->text(),
+                           about->findChild<QLabel*>("lblDescription")->text()};
+    };
+    const QStringList startup = texts(first);
+    QCOMPARE(startup.mid(0, 3), (QStringList{"About Corvane", "corvane", "version 1.0"}));
+    QCOMPARE(startup[3].split('\n').size(), 3);
+
+    p.action("MenuAbout")->trigger();
+    p.action("MenuAbout")->trigger();
+    QVERIFY(first->isVisible());
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    QCOMPARE(std::count_if(windows.begin(), windows.end(),
+                           [](QWidget* w) { return qobject_cast<frmabout*>(w) != nullptr; }),
+             1);
+    QVERIFY(!first->parentWidget());  // no owner window
+
+    // The second web button hides the window, which comes back as it was.
+    first->findChild<QPushButton*>("buttony")->click();
+    QVERIFY(!first->isVisible());
+    p.action("MenuAbout")->trigger();
+    QCOMPARE(p.form->aboutWindow(), first.data());
+    QVERIFY(first->isVisible());
+    first->findChild<QPushButton*>("buttonx")->click();
+    QVERIFY(first->isVisible());
+    QCOMPARE(p.platform.openedPages(),
+             (QStringList{frmabout::kSecondPage.toString(), frmabout::kFirstPage.toString()}));
+
+    // Close destroys it; the next About builds it anew with the same texts.
+    first->findChild<QPushButton*>("cmdOK")->click();
+    QTRY_VERIFY(!first);
+    p.action("MenuAbout")->trigger();
+    QVERIFY(p.form->aboutWindow());
+    QVERIFY(p.form->aboutWindow()->isVisible());
+    QCOMPARE(texts(p.form->aboutWindow()), startup);
+}
+
+QTEST_MAIN(MainWindowTest)
 #include "test_main_window.moc"

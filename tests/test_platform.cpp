@@ -1,4 +1,67 @@
 #include <QtTest>
-class T : public QObject { Q_OBJECT private slots: void none() {} };
-QTEST_MAIN(T)
+
+#include "common/errors.h"
+#include "platform/desktop_platform.h"
+#include "platform/recording_platform.h"
+#include "support/temp_workspace.h"
+
+class PlatformTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void handlerErrorsBecomeMessages();
+    void batchFileRunsAsSeparateProcess();
+    void missingShellIsReported();
+};
+
+void PlatformTest::handlerErrorsBecomeMessages() {
+    RecordingPlatform platform;
+    int ran = 0;
+    runHandler(platform, [&] { ++ran; });
+    QCOMPARE(ran, 1);
+    QCOMPARE(platform.messages(), QStringList{});
+
+    runHandler(platform, [&] {
+        throw OperationError(
+            QStringLiteral("Cannot open /ws/logs/log.txt for appending: "
+                           "No such file or directory"));
+    });
+    runHandler(platform, [] { throw std::runtime_error("disk on fire"); });
+    runHandler(platform, [] { throw std::bad_alloc(); });
+    QCOMPARE(platform.messages(),
+             (QStringList{"Cannot open /ws/logs/log.txt for appending: No such file or directory",
+                          "The operation failed: disk on fire",
+                          "The operation ran out of memory and was stopped."}));
+    for (const auto& event : platform.events)
+        QCOMPARE(event.caption, QStringLiteral("Corvane"));
+}
+
+void PlatformTest::batchFileRunsAsSeparateProcess() {
+    TempWorkspace ws;
+    const QString marker = ws.path("temp/ran.txt");
+    ws.write("temp/temp1.bat", QStringLiteral("echo web01 > '%1'\n").arg(marker).toUtf8());
+    DesktopPlatform platform(QStringLiteral("/bin/sh"), {});  // no terminal window here
+
+    QElapsedTimer started;
+    started.start();
+    platform.startBatch(ws.path("temp/temp1.bat"));
+    QVERIFY(started.elapsed() < 2000);  // not waited for
+    QTRY_COMPARE_WITH_TIMEOUT(ws.read("temp/ran.txt"), QByteArray("web01\n"), 10000);
+}
+
+void PlatformTest::missingShellIsReported() {
+    TempWorkspace ws;
+    ws.write("temp/temp1.bat", "true\n");
+    DesktopPlatform platform(ws.path("no-such-shell"), {QStringLiteral("sh")});
+    const QString path = ws.path("temp/temp1.bat");
+    try {
+        platform.startBatch(path);
+        QFAIL("a start without a shell was taken for a success");
+    } catch (const OperationError& error) {
+        QCOMPARE(error.message(), QStringLiteral("Cannot start %1: the shell %2 was not found.")
+                                      .arg(path, ws.path("no-such-shell")));
+    }
+}
+
+QTEST_GUILESS_MAIN(PlatformTest)
 #include "test_platform.moc"

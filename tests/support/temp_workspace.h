@@ -10,11 +10,10 @@
 // A workspace of its own for one test: collections/, scripts/, temp/ and logs/ in a
 // temporary folder that is removed afterwards.
 class TempWorkspace {
-public:
-    explicit TempWorkspace(const QStringList& folders = {QStringLiteral("collections"),
-                                                         QStringLiteral("scripts"),
-                                                         QStringLiteral("temp"),
-                                                         QStringLiteral("logs")});
+  public:
+    explicit TempWorkspace(const QStringList& folders = {
+                               QStringLiteral("collections"), QStringLiteral("scripts"),
+                               QStringLiteral("temp"), QStringLiteral("logs")});
 
     const Workspace& workspace() const { return workspace_; }
     QString root() const { return dir_.path(); }
@@ -28,7 +27,7 @@ public:
     // The names in a folder, sorted, hidden ones included.
     QStringList files(const QString& relative) const;
 
-private:
+  private:
     QTemporaryDir dir_;
     Workspace workspace_;
 };
