@@ -22,9 +22,9 @@ namespace {
 // author credit, copyright line, motto.
 const QString kAboutTitle = QStringLiteral("corvane");
 const QString kAboutVersion = QStringLiteral("version 1.0");
-const QString kAboutDescription = QStringLiteral("Written by the Corvane developers") + kLineEnd +
-                                  QStringLiteral("Copyright (c) 2026 the Corvane developers") +
-                                  kLineEnd + QStringLiteral("One template, every server.");
+const QString kAboutDescription = QStringLiteral("Written by the Corvane team") + kLineEnd +
+                                  QStringLiteral("Copyright 2026 Corvane team") + kLineEnd +
+                                  QStringLiteral("One template, every server.");
 
 // A text box keeps paragraphs; the program's texts use its line end.
 QString programText(const QPlainTextEdit* box) {
