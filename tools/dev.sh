@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake g++ make qt6-base-dev fonts-liberation)
+packages=(cmake g++ make qt6-base-dev fonts-liberation xvfb xdotool)
 
 install_missing() {
     local missing=()

@@ -1,0 +1,317 @@
+// The built program in a real window under an X server of its own, driven with real
+// mouse and keyboard input.
+#include <QtTest>
+
+#include <QApplication>
+#include <QStandardPaths>
+#include <cstdio>
+
+#include "desktop.h"
+
+namespace {
+
+// Points of the main window's client area, in pixels.
+const QPoint kFirstCollection(30, 32);
+const QPoint kTemplateArrow(632, 18);
+const QPoint kCheckSpawn(280, 224);
+const QPoint kCheckSave(472, 224);
+const QPoint kDelayText(424, 249);
+const QPoint kRunCommand(548, 248);
+
+QStringList lines(const QByteArray& bytes) {
+    return QString::fromUtf8(bytes).split('\n', Qt::SkipEmptyParts);
+}
+
+void saveScreenshot(const QImage& image, const char* name) {
+    const QString folder = qEnvironmentVariable("CORVANE_SCREENSHOT_DIR");
+    if (!folder.isEmpty())
+        image.save(QDir(folder).filePath(QString::fromLatin1(name)));
+}
+
+bool near(QRgb pixel, QColor expected) {
+    return std::abs(qRed(pixel) - expected.red()) < 24 &&
+           std::abs(qGreen(pixel) - expected.green()) < 24 &&
+           std::abs(qBlue(pixel) - expected.blue()) < 24;
+}
+
+}  // namespace
+
+class EndToEndTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void startupAndNormalWorkflow();
+    void spawnModeStaggersStarts();
+    void runLaterSavesWithoutRunning();
+    void modeWarning();
+    void toolsMenuByAccessKeys();
+    void aboutWindow();
+    void badInputThenFixed();
+    void missingCollectionsFolder();
+    void terminalWindowWhenInstalled();
+    void savedSessionAsShown();
+
+  private:
+    // A workspace with one collection and a template that appends each server's name,
+    // and the process id of the shell running it, to out.txt.
+    void prepare(Program& p, const QByteArray& servers = "alpha\nbeta\ngamma\n") {
+        p.write("collections/a-servers.txt", servers);
+        p.write("scripts/append.txt", "echo %s $$ >> '" + p.path("out.txt").toUtf8() + "'\n");
+    }
+    // Clicks the first collection, opens the template list and clicks row `row` of the
+    // `rows` it shows.
+    void pickFirstCollectionAndTemplate(const Program& p, int row = 0, int rows = 1) {
+        p.click(kFirstCollection.x(), kFirstCollection.y());
+        p.click(kTemplateArrow.x(), kTemplateArrow.y());
+        const qulonglong popup = p.waitForOtherWindow(QString());
+        QVERIFY2(popup, "the template list did not open");
+        const QRect list = desktop::windowGeometry(popup);
+        const int rowHeight = list.height() / rows;
+        desktop::click(list.x() + 40, list.y() + row * rowHeight + rowHeight / 2);
+        QVERIFY(p.windowGone(popup));
+    }
+    void setDelay(const Program& p, const QString& text) {
+        p.click(kDelayText.x(), kDelayText.y());
+        desktop::keys({"ctrl+a", "BackSpace"});
+        desktop::type(text);
+    }
+    void launch(const Program& p) { p.click(kRunCommand.x(), kRunCommand.y()); }
+    // Waits for a message box, closes it with Enter and waits for it to go.
+    void answerMessage(const Program& p, const QString& caption) {
+        const qulonglong box = p.waitForOtherWindow(caption);
+        QVERIFY2(box, qPrintable("no message box \"" + caption + "\" appeared"));
+        p.keysTo(box, {"Return"});
+        QVERIFY(p.windowGone(box));
+    }
+};
+
+void EndToEndTest::startupAndNormalWorkflow() {
+    Program p;
+    prepare(p);
+    p.write("collections/b-more.txt", "delta\n");
+    p.write("scripts/zz-other.txt", "echo other\n");
+    p.write("temp/temp1.bat", "echo stale\n");
+    p.write("temp/.left-over", "x");
+    QVERIFY(p.start());
+
+    const QRect frame = desktop::windowGeometry(p.mainWindow());
+    QCOMPARE(frame.width(), 653);
+    QVERIFY2(p.menuBarHeight() >= 15 && p.menuBarHeight() <= 40,
+             qPrintable(QStringLiteral("menu bar %1 px high").arg(p.menuBarHeight())));
+    // The client area below the bar is 366 high: the edges of the launch button and of
+    // the log box heading stand to the pixel where the layout puts them.
+    const QImage shot = desktop::grab(QRect(p.origin(), QSize(653, 366)));
+    QVERIFY(near(shot.pixel(548, 241), QColor(255, 255, 0)));
+    QVERIFY(!near(shot.pixel(548, 238), QColor(255, 255, 0)));
+    QVERIFY(near(shot.pixel(10, 265), QColor(128, 0, 0)));
+    QVERIFY(!near(shot.pixel(10, 262), QColor(128, 0, 0)));
+    QVERIFY(near(shot.pixel(20, 300), QColor(255, 255, 192)));  // the empty log box
+    QCOMPARE(p.files("temp"), QStringList{});
+
+    pickFirstCollectionAndTemplate(p, 0, 2);
+    launch(p);
+    QVERIFY2(waitUntil([&] { return lines(p.read("out.txt")).size() == 3; }),
+             (p.read("out.txt") + "|" + p.read("logs/log.txt") + "|" +
+              p.files("temp").join(",").toUtf8())
+                 .constData());
+    const QStringList out = lines(p.read("out.txt"));
+    QCOMPARE(out[0].section(' ', 0, 0), QStringLiteral("alpha"));
+    QCOMPARE(out[1].section(' ', 0, 0), QStringLiteral("beta"));
+    QCOMPARE(out[2].section(' ', 0, 0), QStringLiteral("gamma"));
+    // One batch file, started once, by a process of its own.
+    const QString shell = out[0].section(' ', 1);
+    QVERIFY(out[1].endsWith(' ' + shell) && out[2].endsWith(' ' + shell));
+    QVERIFY(shell.toLongLong() != p.pid());
+    QVERIFY(p.running());
+    QCOMPARE(p.files("temp"), (QStringList{"srvtemp.txt", "temp1.bat"}));
+
+    // The second collection of the list, reached with the arrow key.
+    p.click(kFirstCollection.x(), kFirstCollection.y());
+    desktop::keys({"Down"});
+    launch(p);
+    QVERIFY(waitUntil([&] { return lines(p.read("out.txt")).size() == 4; }));
+    QVERIFY(lines(p.read("out.txt"))[3].startsWith("delta "));
+}
+
+void EndToEndTest::spawnModeStaggersStarts() {
+    Program p;
+    p.write("collections/a-three.txt", "s1\ns2\ns3");
+    p.write("scripts/stamp.txt",
+            "read up rest < /proc/uptime; echo %s $up >> '" + p.path("spawn.txt").toUtf8() + "'\n");
+    QVERIFY(p.start());
+    pickFirstCollectionAndTemplate(p);
+    p.click(kCheckSpawn.x(), kCheckSpawn.y());
+    setDelay(p, "1");
+    launch(p);
+    QVERIFY2(waitUntil([&] { return lines(p.read("spawn.txt")).size() == 3; }, 20000),
+             p.read("spawn.txt").constData());
+    const QStringList out = lines(p.read("spawn.txt"));
+    QList<double> times;
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(out[i].section(' ', 0, 0), QStringLiteral("s%1").arg(i + 1));
+        times.append(out[i].section(' ', 1).toDouble());
+    }
+    QVERIFY2(times[1] - times[0] >= 0.9 && times[2] - times[1] >= 0.9, qPrintable(out.join(" | ")));
+    QCOMPARE(p.files("temp"), (QStringList{"srvtemp.txt", "temp1.bat", "temp2.bat", "temp3.bat"}));
+}
+
+void EndToEndTest::runLaterSavesWithoutRunning() {
+    Program p;
+    prepare(p);
+    QVERIFY(p.start());
+    pickFirstCollectionAndTemplate(p);
+    p.click(kCheckSave.x(), kCheckSave.y());
+    launch(p);
+    answerMessage(p, "Corvane");
+    QVERIFY(p.exists("run_later_1.bat"));
+    QCOMPARE(lines(p.read("run_later_1.bat")).size(), 3);
+    QTest::qWait(1000);
+    QVERIFY(!p.exists("out.txt"));
+    QCOMPARE(p.files("temp"), QStringList{"srvtemp.txt"});
+    QVERIFY(p.running());
+}
+
+void EndToEndTest::modeWarning() {
+    Program p;
+    prepare(p);
+    QVERIFY(p.start());
+    pickFirstCollectionAndTemplate(p);
+    p.click(kCheckSpawn.x(), kCheckSpawn.y());
+    p.click(kCheckSave.x(), kCheckSave.y());
+    answerMessage(p, "Warning!");
+    // Run Later is in force and Spawn Mode was cleared: the launch saves for later.
+    launch(p);
+    answerMessage(p, "Corvane");
+    QVERIFY(p.exists("run_later_1.bat"));
+    QCOMPARE(p.files("temp"), QStringList{"srvtemp.txt"});
+}
+
+void EndToEndTest::toolsMenuByAccessKeys() {
+    Program p;
+    QVERIFY(p.start());
+    p.write("temp/temp7.bat", "x");
+    p.write("temp/notes.txt", "x");
+    p.keysToMain({"alt+t", "c"});
+    QVERIFY(waitUntil([&] { return p.files("temp").isEmpty(); }));
+    QVERIFY(p.running());
+
+    p.write("temp/temp8.bat", "x");
+    p.keysToMain({"alt+t", "x"});
+    QVERIFY(p.waitForExit(10000));
+    QCOMPARE(p.exitCode(), 0);
+    QCOMPARE(p.files("temp"), QStringList{});
+}
+
+void EndToEndTest::aboutWindow() {
+    Program p;
+    QVERIFY(p.start());
+    p.keysToMain({"alt+a"});
+    const qulonglong about = p.waitForOtherWindow("About Corvane");
+    QVERIFY2(about, "no About window appeared");
+    const QRect rect = desktop::windowGeometry(about);
+    QCOMPARE(rect, QRect(156, 129, 400, 300));
+    const QImage shot = desktop::grab(rect);
+    QVERIFY(near(shot.pixel(160 + 8, 216 + 4), QColor(128, 0, 0)));  // Close
+    QVERIFY(near(shot.pixel(8 + 8, 256 + 6), QColor(128, 0, 0)));    // first web button
+    saveScreenshot(shot, "about-window.png");
+
+    p.keysTo(about, {"Escape"});
+    QVERIFY(p.windowGone(about));
+    QVERIFY(p.running());
+    p.keysToMain({"alt+a"});
+    QVERIFY(p.waitForOtherWindow("About Corvane"));
+}
+
+void EndToEndTest::badInputThenFixed() {
+    Program p;
+    prepare(p, "alpha\n");
+    QVERIFY(p.start());
+    pickFirstCollectionAndTemplate(p);
+    setDelay(p, "abc");
+    launch(p);
+    answerMessage(p, "Corvane");
+    QVERIFY(p.running());
+    QVERIFY(!p.exists("logs/log.txt"));
+
+    setDelay(p, "0");
+    launch(p);
+    QVERIFY(waitUntil([&] { return lines(p.read("out.txt")).size() == 1; }));
+
+    QDir(p.path("logs")).removeRecursively();
+    launch(p);
+    answerMessage(p, "Corvane");
+    QVERIFY(p.running());
+    QVERIFY(!p.exists("logs"));
+    QDir(p.path(".")).mkdir("logs");
+    launch(p);
+    QVERIFY(waitUntil([&] { return lines(p.read("out.txt")).size() == 2; }));
+    QVERIFY(p.exists("logs/log.txt"));
+}
+
+void EndToEndTest::missingCollectionsFolder() {
+    Program p({"scripts", "temp", "logs"});
+    QVERIFY(p.launch());
+    answerMessage(p, "Corvane");
+    QVERIFY(p.waitForExit(10000));
+    QVERIFY(p.exitCode() != 0);
+    QVERIFY(!p.exists("collections"));
+}
+
+void EndToEndTest::terminalWindowWhenInstalled() {
+    Program p;
+    prepare(p, "alpha\n");
+    // A stand-in terminal: notes how it was asked to run the batch file, then runs it.
+    QDir(p.path(".")).mkdir("bin");
+    p.write("bin/x-terminal-emulator", "#!/bin/sh\necho \"$@\" >> '" +
+                                           p.path("terminal.log").toUtf8() +
+                                           "'\nshift\nexec \"$@\"\n");
+    QFile::setPermissions(p.path("bin/x-terminal-emulator"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    p.setExtraPath(p.path("bin"));
+    QVERIFY(p.start());
+    pickFirstCollectionAndTemplate(p);
+    launch(p);
+    QVERIFY(waitUntil([&] { return lines(p.read("out.txt")).size() == 1; }));
+    QCOMPARE(p.read("terminal.log"), "-e /bin/sh " + p.path("temp/temp1.bat").toUtf8() + "\n");
+}
+
+// A session as an administrator has it, saved for later so that nothing runs; it is
+// also the picture of the main window in the README.
+void EndToEndTest::savedSessionAsShown() {
+    Program p;
+    p.write("collections/web-servers.txt", "web01\nweb02\nweb03\nweb04\n");
+    p.write("collections/database-servers.txt", "db01\ndb02\n");
+    p.write("scripts/ping.txt", "ping -c 1 %s");
+    QVERIFY(p.start());
+    pickFirstCollectionAndTemplate(p);
+    p.click(kFirstCollection.x(), kFirstCollection.y() + 13);  // the second row
+    p.click(kCheckSave.x(), kCheckSave.y());
+    launch(p);
+    answerMessage(p, "Corvane");
+    QCOMPARE(
+        p.read("run_later_1.bat"),
+        QByteArray("\nping -c 1 web01\n\nping -c 1 web02\n\nping -c 1 web03\n\nping -c 1 web04\n"));
+    const QRect frame = desktop::windowGeometry(p.mainWindow());
+    saveScreenshot(desktop::grab(frame), "main-window.png");
+}
+
+int main(int argc, char* argv[]) {
+    for (const char* tool : {"Xvfb", "xdotool"}) {
+        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) {
+            std::fprintf(stderr, "FAIL: %s is not installed\n", tool);
+            return 1;
+        }
+    }
+    XServer server;
+    if (!server.start()) {
+        std::fprintf(stderr, "FAIL: cannot start Xvfb\n");
+        return 1;
+    }
+    qputenv("DISPLAY", server.display().toLocal8Bit());
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    QApplication app(argc, argv);
+    EndToEndTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_end_to_end.moc"
