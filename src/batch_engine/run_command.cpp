@@ -192,10 +192,8 @@ void Launch::runSpawn(const QString& script, const QString& delayText) {
         // The counter, not the place in the collection, decides: every launch after the
         // first pauses before its first server too.
         if (vars_.ServerNumber > 1) {
-            if (pause > 0) {
-                logBox.flush();
+            if (pause > 0)
                 platform_.pause(pause);
-            }
             logBox.append(pauseLine + kLineEnd);
         }
         logBox.append(vars_.BatchText + kLineEnd);

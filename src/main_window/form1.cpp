@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFile>
 #include <QLayout>
-#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 
