@@ -1,6 +1,5 @@
 #include <QtTest>
 
-#include "common/app_info.h"
 #include "common/date_time_format.h"
 #include "common/errors.h"
 #include "common/text_file.h"
@@ -10,7 +9,6 @@ class CommonTest : public QObject {
     Q_OBJECT
 
   private slots:
-    void workspacePaths();
     void encodingKeepsEveryByte();
     void fileFailuresNameFileAndReason();
     void appendingAddsAfterOldContent();
@@ -20,17 +18,7 @@ class CommonTest : public QObject {
     void nonEmptyLineSearch();
     void dateTimeFormat_data();
     void dateTimeFormat();
-    void versionText();
 };
-
-void CommonTest::workspacePaths() {
-    const Workspace ws(QStringLiteral("/ws"));
-    QCOMPARE(ws.spoolFile(), QStringLiteral("/ws/temp/srvtemp.txt"));
-    QCOMPARE(ws.logFile(), QStringLiteral("/ws/logs/log.txt"));
-    QCOMPARE(ws.tempBatch(12), QStringLiteral("/ws/temp/temp12.bat"));
-    QCOMPARE(ws.runLaterBatch(3), QStringLiteral("/ws/run_later_3.bat"));
-    QCOMPARE(ws.collectionsFolder(), QStringLiteral("/ws/collections"));
-}
 
 void CommonTest::encodingKeepsEveryByte() {
     const QByteArray utf8 = "caf\xc3\xa9 \xe2\x82\xac";
@@ -163,11 +151,6 @@ void CommonTest::dateTimeFormat() {
     QFETCH(QDateTime, moment);
     QFETCH(QString, text);
     QCOMPARE(formatLogDateTime(locale, moment), text);
-}
-
-void CommonTest::versionText() {
-    QCOMPARE(::versionText({2, 10, 7}), QStringLiteral("2.10.7"));
-    QCOMPARE(::versionText(programVersion()), QStringLiteral("1.0.0"));
 }
 
 QTEST_GUILESS_MAIN(CommonTest)
