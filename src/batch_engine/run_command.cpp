@@ -41,6 +41,32 @@ class LogBox {
     QString pending_;
 };
 
+QString stamp(Platform& platform) {
+    return formatLogDateTime(QLocale(), platform.now());
+}
+
+// What every launch shares, from the header lines to the end lines: the spool file read
+// back, the run log record and the log box.
+class LaunchRecord {
+  public:
+    LaunchRecord(LaunchWindow& window, Platform& platform, const QString& spoolPath,
+                 const QString& logPath, const QString& logHeader)
+        : spool(LineReader::fromFile(spoolPath)), runLog(logPath), logBox(window) {
+        runLog.write(logHeader + stamp(platform) + kLineEnd + kLineEnd);
+        logBox.append(kLogBoxHeader + stamp(platform) + kLineEnd);
+    }
+    void finish() {
+        runLog.write(kRunLogSeparator + kLineEnd);
+        runLog.close();
+        logBox.append(kLogBoxEnd + kLineEnd);
+        logBox.flush();
+    }
+
+    LineReader spool;
+    AppendFile runLog;
+    LogBox logBox;
+};
+
 class Launch {
   public:
     Launch(LaunchWindow& window, const Workspace& workspace, Platform& platform)
@@ -53,7 +79,6 @@ class Launch {
     bool foldersExist();
     void runCombined(const QString& script, bool saveForLater);
     void runSpawn(const QString& script, const QString& delayText);
-    QString now() { return formatLogDateTime(QLocale(), platform_.now()); }
     void refuse(const QString& message) { platform_.showMessage(kApplicationTitle, message); }
     // Moves ServerNumber on to the next number whose batch file does not exist yet, so
     // that no launch adds its commands to an older launch's file.
@@ -131,31 +156,24 @@ QString Launch::nextBatchPath(bool saveForLater) {
 
 void Launch::runCombined(const QString& script, bool saveForLater) {
     vars_.BatchPath = nextBatchPath(saveForLater);
-    LineReader spool = LineReader::fromFile(workspace_.spoolFile());
-    AppendFile runLog(vars_.LogPath);
-    runLog.write(kNormalLogHeader + now() + kLineEnd + kLineEnd);
-
-    LogBox logBox(window_);
-    logBox.append(kLogBoxHeader + now() + kLineEnd);
+    LaunchRecord record(window_, platform_, workspace_.spoolFile(), vars_.LogPath,
+                        kNormalLogHeader);
 
     // One open for the whole launch: the same blocks as one open per server, without
     // paying a system call round per server.
     AppendFile batch(vars_.BatchPath);
     const Composer composer(script);
-    while (!spool.atEnd()) {
-        const QStringView server = spool.readLine();
+    while (!record.spool.atEnd()) {
+        const QStringView server = record.spool.readLine();
         if (server.isEmpty())
             continue;
         vars_.BatchText = composer.compose(server);
         batch.write(kLineEnd + vars_.BatchText + kLineEnd);
-        runLog.write(vars_.BatchText + kLineEnd + kLineEnd);
-        logBox.append(kLineEnd + vars_.BatchText);
+        record.runLog.write(vars_.BatchText + kLineEnd + kLineEnd);
+        record.logBox.append(kLineEnd + vars_.BatchText);
     }
     batch.close();
-    runLog.write(kRunLogSeparator + kLineEnd);
-    runLog.close();
-    logBox.append(kLogBoxEnd + kLineEnd);
-    logBox.flush();
+    record.finish();
 
     if (saveForLater) {
         platform_.showMessage(kApplicationTitle,
@@ -166,17 +184,13 @@ void Launch::runCombined(const QString& script, bool saveForLater) {
 }
 
 void Launch::runSpawn(const QString& script, const QString& delayText) {
-    LineReader spool = LineReader::fromFile(workspace_.spoolFile());
-    AppendFile runLog(vars_.LogPath);
-    runLog.write(kSpawnLogHeader + now() + kLineEnd + kLineEnd);
-
-    LogBox logBox(window_);
-    logBox.append(kLogBoxHeader + now() + kLineEnd);
-
+    LaunchRecord record(window_, platform_, workspace_.spoolFile(), vars_.LogPath, kSpawnLogHeader);
     const Composer composer(script);
     const QString pauseLine =
         QStringLiteral("Pausing ") + delayText + QStringLiteral(" seconds ...");
     const int pause = pauseMs(vars_.DelayMs);
+    LineReader& spool = record.spool;
+    LogBox& logBox = record.logBox;
     while (!spool.atEnd()) {
         logBox.repaint();
         vars_.BatchPath = nextBatchPath(false);
@@ -188,7 +202,7 @@ void Launch::runSpawn(const QString& script, const QString& delayText) {
 
         vars_.BatchText = composer.compose(server);
         appendToFile(vars_.BatchPath, vars_.BatchText + kLineEnd);
-        runLog.write(vars_.BatchText + kLineEnd + kLineEnd);
+        record.runLog.write(vars_.BatchText + kLineEnd + kLineEnd);
         // The counter, not the place in the collection, decides: every launch after the
         // first pauses before its first server too.
         if (vars_.ServerNumber > 1) {
@@ -202,9 +216,7 @@ void Launch::runSpawn(const QString& script, const QString& delayText) {
         platform_.startBatch(vars_.BatchPath);
         logBox.repaint();
     }
-    runLog.write(kRunLogSeparator + kLineEnd);
-    runLog.close();
-    logBox.append(kLogBoxEnd + kLineEnd);
+    record.finish();
 }
 
 }  // namespace
