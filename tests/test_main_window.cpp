@@ -209,27 +209,21 @@ void MainWindowTest::tabOrder() {
 
     const QStringList order{"ListFile",  "ListBox",    "LogText",    "ComboTask", "ScriptBox",
                             "CheckSave", "CheckSpawn", "RunCommand", "DelayText", "ListFile"};
-    QStringList forward{"ListFile"};
-    for (int i = 1; i < order.size(); ++i) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QWidget* focus = QApplication::focusWidget();
-        // The combo box's edit field stands for the combo box.
-        if (focus && focus->parentWidget() == p.comboTask())
-            focus = p.comboTask();
-        forward.append(focus ? focus->objectName() : QStringLiteral("<none>"));
-    }
-    QCOMPARE(forward, order);
-
-    QStringList backward{"ListFile"};
-    for (int i = 1; i < order.size(); ++i) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
-        QWidget* focus = QApplication::focusWidget();
-        if (focus && focus->parentWidget() == p.comboTask())
-            focus = p.comboTask();
-        backward.append(focus ? focus->objectName() : QStringLiteral("<none>"));
-    }
-    QStringList reversed(order.rbegin(), order.rend());
-    QCOMPARE(backward, reversed);
+    // The controls the focus visits, from ListFile on, pressing `key` each time.
+    auto visit = [&](Qt::Key key, Qt::KeyboardModifiers modifiers) {
+        QStringList visited{"ListFile"};
+        for (int i = 1; i < order.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), key, modifiers);
+            QWidget* focus = QApplication::focusWidget();
+            // The combo box's edit field stands for the combo box.
+            if (focus && focus->parentWidget() == p.comboTask())
+                focus = p.comboTask();
+            visited.append(focus ? focus->objectName() : QStringLiteral("<none>"));
+        }
+        return visited;
+    };
+    QCOMPARE(visit(Qt::Key_Tab, Qt::NoModifier), order);
+    QCOMPARE(visit(Qt::Key_Backtab, Qt::ShiftModifier), QStringList(order.rbegin(), order.rend()));
 }
 
 void MainWindowTest::launchThroughTheWindow() {
