@@ -60,9 +60,10 @@ void AboutWindowTest::loadStepAndLayout() {
     QCOMPARE(button(about, "buttony")->text(), frmabout::kSecondPage.host());
     QVERIFY(frmabout::kFirstPage.scheme() == "https" && frmabout::kSecondPage.scheme() == "https");
 
-    about.setTexts("corvane", "version 1.0", "a\nb\nc");
+    about.showStartupTexts();
     QCOMPARE(label(about, "lblTitle"), QStringLiteral("corvane"));
-    QCOMPARE(label(about, "lblDescription"), QStringLiteral("a\nb\nc"));
+    QCOMPARE(label(about, "lblVersion"), QStringLiteral("version 1.0"));
+    QCOMPARE(label(about, "lblDescription").split('\n').size(), 3);
 
     showActive(about);
     QCOMPARE(QApplication::focusWidget(), button(about, "cmdOK"));

@@ -1,7 +1,8 @@
 #include <QtTest>
 
 #include "batch_engine/composer.h"
-#include "batch_engine/run_command.h"
+#include "batch_engine/launcher.h"
+#include "batch_engine/server_lines.h"
 #include "batch_engine/start_delay.h"
 #include "common/errors.h"
 #include "platform/recording_platform.h"
@@ -18,20 +19,30 @@ class FakeWindow : public LaunchWindow {
     void setDelayText(const QString& text) override { delay = text; }
     void setLogText(const QString& text) override { logText = text; }
     void appendLogText(const QString& text) override { logText += text; }
-    int checkSpawnValue() const override { return spawn; }
-    int checkSaveValue() const override { return save; }
+    LaunchMode launchMode() const override { return mode; }
     void repaintWindow() override { ++repaints; }
-    ModuleVariables& variables() override { return vars; }
 
     QString listBox;
     QString scriptBox;
     QString delay = QStringLiteral("0");
     QString logText;
-    int spawn = 0;
-    int save = 0;
+    LaunchMode mode = LaunchMode::Normal;
     int repaints = 0;
-    ModuleVariables vars;
 };
+
+const char* modeName(LaunchMode mode) {
+    switch (mode) {
+        case LaunchMode::Normal:
+            return "normal";
+        case LaunchMode::Spawn:
+            return "spawn";
+        case LaunchMode::RunLater:
+            break;
+    }
+    return "run later";
+}
+
+const QList<LaunchMode> kEveryMode{LaunchMode::Normal, LaunchMode::Spawn, LaunchMode::RunLater};
 
 const QString kStamp = QStringLiteral("12/6/2026 5:21:13 AM");
 const QByteArray kSeparator(67, '-');
@@ -47,6 +58,8 @@ class BatchEngineTest : public QObject {
     void normalLaunchWritesExactFiles();
     void composition_data();
     void composition();
+    void serverLineRules_data();
+    void serverLineRules();
     void serverLines_data();
     void serverLines();
     void refusalsWriteNothing_data();
@@ -73,7 +86,10 @@ class BatchEngineTest : public QObject {
     void runLaterNeverAppendsAfterRestart();
 
   private:
-    void launch() { RunCommand(window, ws->workspace(), platform); }
+    // A click of the launch button: refusals and failures end up as message boxes.
+    void launch() {
+        runHandler(platform, [this] { launcher->run(window); });
+    }
     void fill(const QString& servers, const QString& script = QStringLiteral("ping %s")) {
         window.listBox = servers;
         window.scriptBox = script;
@@ -82,6 +98,7 @@ class BatchEngineTest : public QObject {
     std::unique_ptr<TempWorkspace> ws;
     FakeWindow window;
     RecordingPlatform platform;
+    std::unique_ptr<Launcher> launcher;
 };
 
 void BatchEngineTest::init() {
@@ -90,6 +107,7 @@ void BatchEngineTest::init() {
     window = FakeWindow();
     platform = RecordingPlatform();
     platform.clock = QDateTime(QDate(2026, 12, 6), QTime(5, 21, 13));
+    launcher = std::make_unique<Launcher>(ws->workspace(), platform);
 }
 
 void BatchEngineTest::normalLaunchWritesExactFiles() {
@@ -106,10 +124,6 @@ void BatchEngineTest::normalLaunchWritesExactFiles() {
     QCOMPARE(window.logText, "0-- Batch (Spawn) Launched " + kStamp +
                                  "\n\nping -c 1 alpha\nping -c 1 beta-- End of Batch\n");
     QCOMPARE(window.delay, QStringLiteral("0"));
-    QCOMPARE(window.vars.ServerNumber, 1);
-    QCOMPARE(window.vars.LogPath, ws->path("logs/log.txt"));
-    QCOMPARE(window.vars.BatchPath, ws->path("temp/temp1.bat"));
-    QCOMPARE(window.vars.BatchText, QStringLiteral("ping -c 1 beta"));
     QCOMPARE(window.repaints, 0);
 
     // Started once, after the file was complete, and nothing else asked of the outside.
@@ -165,6 +179,35 @@ void BatchEngineTest::composition() {
     QCOMPARE(QString::fromUtf8(ws->read("temp/temp1.bat")), "\n" + composed + "\n");
 }
 
+void BatchEngineTest::serverLineRules_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("servers");
+    QTest::addColumn<bool>("emptyLinesAfterLast");
+    QTest::newRow("lf") << "a\nb" << QStringList{"a", "b"} << false;
+    QTest::newRow("cr lf is one end") << "a\r\nb\r\n" << QStringList{"a", "b"} << false;
+    QTest::newRow("lone cr") << "a\rb" << QStringList{"a", "b"} << false;
+    QTest::newRow("mixed") << "a\r\n\rb\n\nc" << QStringList{"a", "b", "c"} << false;
+    QTest::newRow("lf cr is two ends") << "a\n\rb\n" << QStringList{"a", "b"} << false;
+    QTest::newRow("blanks kept") << " a \n\t" << QStringList{" a ", "\t"} << false;
+    QTest::newRow("two trailing ends") << "a\n\n" << QStringList{"a"} << true;
+    QTest::newRow("trailing cr lf pair") << "a\r\n\r\n" << QStringList{"a"} << true;
+    QTest::newRow("only line ends") << "\n\r\n" << QStringList{} << true;
+    QTest::newRow("empty") << "" << QStringList{} << false;
+}
+
+void BatchEngineTest::serverLineRules() {
+    QFETCH(QString, text);
+    QFETCH(QStringList, servers);
+    QFETCH(bool, emptyLinesAfterLast);
+    const ServerLines lines(text);
+    QStringList read;
+    for (QStringView server : lines.servers())
+        read.append(server.toString());
+    QCOMPARE(read, servers);
+    QCOMPARE(lines.emptyLinesAfterLast(), emptyLinesAfterLast);
+    QCOMPARE(ServerLines::anyServer(text), !servers.isEmpty());
+}
+
 void BatchEngineTest::serverLines_data() {
     QTest::addColumn<QString>("servers");
     QTest::addColumn<QByteArray>("batch");
@@ -191,41 +234,46 @@ void BatchEngineTest::refusalsWriteNothing_data() {
     QTest::addColumn<QString>("servers");
     QTest::addColumn<QString>("script");
     QTest::addColumn<QString>("message");
-    QTest::newRow("no servers") << ""
-                                << "ping %s"
-                                << "You dummy. Add some servers!";
-    QTest::newRow("only line breaks") << "\n\r\n\r"
-                                      << "ping %s"
-                                      << "You dummy. Add some servers!";
-    QTest::newRow("no script") << "alpha"
-                               << ""
-                               << "You dummy. Add a Script!";
-    QTest::newRow("placeholder") << "alpha"
-                                 << "Let the scripting begin ..."
-                                 << "You dummy. Add a script!";
+    QTest::addColumn<LaunchMode>("mode");
+    const QList<LaunchMode> modes{LaunchMode::Normal, LaunchMode::Spawn};
+    for (LaunchMode mode : modes) {
+        const char* name = modeName(mode);
+        QTest::addRow("no servers, %s", name) << ""
+                                              << "ping %s"
+                                              << "You dummy. Add some servers!" << mode;
+        QTest::addRow("only line breaks, %s", name) << "\n\r\n\r"
+                                                    << "ping %s"
+                                                    << "You dummy. Add some servers!" << mode;
+        QTest::addRow("no script, %s", name) << "alpha"
+                                             << ""
+                                             << "You dummy. Add a Script!" << mode;
+        QTest::addRow("placeholder, %s", name) << "alpha"
+                                               << "Let the scripting begin ..."
+                                               << "You dummy. Add a script!" << mode;
+    }
 }
 
 void BatchEngineTest::refusalsWriteNothing() {
     QFETCH(QString, servers);
     QFETCH(QString, script);
     QFETCH(QString, message);
-    for (int spawn : {0, 1}) {
-        window.spawn = spawn;
-        window.delay.clear();
-        window.logText = QStringLiteral("earlier launch");
-        window.vars.ServerNumber = 4;
-        platform.clear();
-        fill(servers, script);
-        launch();
-        QCOMPARE(platform.messages(), QStringList{message});
-        QCOMPARE(platform.events[0].caption, QStringLiteral("Corvane"));
-        QCOMPARE(window.logText, QStringLiteral("0"));
-        QCOMPARE(window.delay, QStringLiteral("0"));
-        QCOMPARE(window.vars.ServerNumber, 4);
-        QVERIFY(window.vars.LogPath.isEmpty());
-        QCOMPARE(ws->files("temp"), QStringList{});
-        QCOMPARE(ws->files("logs"), QStringList{});
-    }
+    QFETCH(LaunchMode, mode);
+    window.mode = mode;
+    window.delay.clear();
+    window.logText = QStringLiteral("earlier launch");
+    fill(servers, script);
+    launch();
+    QCOMPARE(platform.messages(), QStringList{message});
+    QCOMPARE(platform.events[0].caption, QStringLiteral("Corvane"));
+    QCOMPARE(window.logText, QStringLiteral("0"));
+    QCOMPARE(window.delay, QStringLiteral("0"));
+    QCOMPARE(ws->files("temp"), QStringList{});
+    QCOMPARE(ws->files("logs"), QStringList{});
+
+    // No number was used up: the next launch writes the first batch file.
+    fill(QStringLiteral("alpha"));
+    launch();
+    QVERIFY(ws->exists("temp/temp1.bat"));
 }
 
 void BatchEngineTest::startDelay_data() {
@@ -260,69 +308,65 @@ void BatchEngineTest::startDelay() {
     fill(QStringLiteral("alpha"));
     window.delay = text;
     launch();
-    QCOMPARE(window.vars.DelayMs, ms);
     QVERIFY(window.logText.startsWith(shown + "-- Batch (Spawn) Launched "));
 }
 
 void BatchEngineTest::badStartDelayRefusedInEveryMode_data() {
     QTest::addColumn<QString>("text");
-    QTest::newRow("word") << "five";
-    QTest::newRow("trailing garbage") << "5s";
-    QTest::newRow("negative") << "-1";
-    QTest::newRow("tiny negative") << "-0.0001";
-    QTest::newRow("one ms too many") << "2147483.648";
-    QTest::newRow("huge") << "1e300";
-    QTest::newRow("infinite") << "inf";
-    QTest::newRow("not a number") << "nan";
+    QTest::addColumn<LaunchMode>("mode");
+    const QList<std::pair<const char*, const char*>> texts{{"word", "five"},
+                                                           {"trailing garbage", "5s"},
+                                                           {"negative", "-1"},
+                                                           {"tiny negative", "-0.0001"},
+                                                           {"one ms too many", "2147483.648"},
+                                                           {"huge", "1e300"},
+                                                           {"infinite", "inf"},
+                                                           {"not a number", "nan"}};
+    for (const auto& [name, text] : texts) {
+        for (LaunchMode mode : kEveryMode)
+            QTest::addRow("%s, %s", name, modeName(mode)) << QString::fromLatin1(text) << mode;
+    }
 }
 
 void BatchEngineTest::badStartDelayRefusedInEveryMode() {
     QFETCH(QString, text);
-    for (auto [spawn, save] : {std::pair{0, 0}, std::pair{1, 0}, std::pair{0, 1}}) {
-        window.spawn = spawn;
-        window.save = save;
-        window.delay = text;
-        window.logText = QStringLiteral("kept");
-        window.vars.DelayMs = 7;
-        platform.clear();
-        fill(QStringLiteral("alpha"));
-        launch();
-        QCOMPARE(platform.messages(),
-                 QStringList{"The start delay must be a number of seconds from 0 to 2147483.647."});
-        QCOMPARE(window.logText, QStringLiteral("kept"));
-        QCOMPARE(window.delay, text);
-        QCOMPARE(window.vars.DelayMs, 7.0);
-        QCOMPARE(window.vars.ServerNumber, 0);
-        QCOMPARE(ws->files("temp"), QStringList{});
-        QCOMPARE(ws->files("logs"), QStringList{});
-        QCOMPARE(ws->files("."), (QStringList{"collections", "logs", "scripts", "temp"}));
-    }
+    QFETCH(LaunchMode, mode);
+    window.mode = mode;
+    window.delay = text;
+    window.logText = QStringLiteral("kept");
+    fill(QStringLiteral("alpha"));
+    launch();
+    QCOMPARE(platform.messages(),
+             QStringList{"The start delay must be a number of seconds from 0 to 2147483.647."});
+    QCOMPARE(window.logText, QStringLiteral("kept"));
+    QCOMPARE(window.delay, text);
+    QCOMPARE(ws->files("temp"), QStringList{});
+    QCOMPARE(ws->files("logs"), QStringList{});
+    QCOMPARE(ws->files("."), (QStringList{"collections", "logs", "scripts", "temp"}));
 }
 
 void BatchEngineTest::missingFolderRefused_data() {
     QTest::addColumn<QString>("folder");
-    QTest::newRow("temp") << "temp";
-    QTest::newRow("logs") << "logs";
+    QTest::addColumn<LaunchMode>("mode");
+    for (const char* folder : {"temp", "logs"}) {
+        for (LaunchMode mode : kEveryMode)
+            QTest::addRow("%s, %s", folder, modeName(mode)) << QString::fromLatin1(folder) << mode;
+    }
 }
 
 void BatchEngineTest::missingFolderRefused() {
     QFETCH(QString, folder);
+    QFETCH(LaunchMode, mode);
     ws->removeFolder(folder);
-    for (auto [spawn, save] : {std::pair{0, 0}, std::pair{1, 0}, std::pair{0, 1}}) {
-        window.spawn = spawn;
-        window.save = save;
-        platform.clear();
-        fill(QStringLiteral("alpha"));
-        launch();
-        QCOMPARE(
-            platform.messages(),
-            QStringList{QStringLiteral("The folder %1 does not exist. Create it and launch again.")
-                            .arg(ws->path(folder))});
-        QCOMPARE(window.vars.ServerNumber, 0);
-        QCOMPARE(ws->files("."), (QStringList{"collections", "logs", "scripts", "temp"}.filter(
-                                     QRegularExpression("^(?!" + folder + "$)"))));
-        QCOMPARE(ws->files("temp") + ws->files("logs"), QStringList{});
-    }
+    window.mode = mode;
+    fill(QStringLiteral("alpha"));
+    launch();
+    QCOMPARE(platform.messages(),
+             QStringList{QStringLiteral("The folder %1 does not exist. Create it and launch again.")
+                             .arg(ws->path(folder))});
+    QCOMPARE(ws->files("."), (QStringList{"collections", "logs", "scripts", "temp"}.filter(
+                                 QRegularExpression("^(?!" + folder + "$)"))));
+    QCOMPARE(ws->files("temp") + ws->files("logs"), QStringList{});
 }
 
 void BatchEngineTest::numberingAcrossLaunches() {
@@ -342,20 +386,16 @@ void BatchEngineTest::olderBatchFileNeverAppendedTo() {
     launch();
     QCOMPARE(ws->read("temp/temp1.bat"), QByteArray("\nrm -rf /srv/old\n"));
     QCOMPARE(ws->read("temp/temp3.bat"), QByteArray("\nping alpha\n"));
-    QCOMPARE(window.vars.ServerNumber, 3);
     QCOMPARE(platform.startedPaths(), QStringList{ws->path("temp/temp3.bat")});
 }
 
 void BatchEngineTest::fileFailureStopsAtThatStep() {
     ws->makeFolder("logs/log.txt");  // cannot be opened for appending, even by root
     fill(QStringLiteral("alpha"));
-    try {
-        launch();
-        QFAIL("the launch did not fail");
-    } catch (const OperationError& error) {
-        QCOMPARE(error.message(), QStringLiteral("Cannot open %1 for appending: Is a directory")
-                                      .arg(ws->path("logs/log.txt")));
-    }
+    launch();
+    QCOMPARE(platform.messages(),
+             QStringList{QStringLiteral("Cannot open %1 for appending: Is a directory")
+                             .arg(ws->path("logs/log.txt"))});
     // What came before stays; nothing after it happened.
     QCOMPARE(ws->read("temp/srvtemp.txt"), QByteArray("alpha\n"));
     QVERIFY(!ws->exists("temp/temp1.bat"));
@@ -366,7 +406,9 @@ void BatchEngineTest::fileFailureStopsAtThatStep() {
 void BatchEngineTest::failedStartIsReported() {
     platform.failStarts = true;
     fill(QStringLiteral("alpha"));
-    QVERIFY_THROWS_EXCEPTION(OperationError, launch());
+    launch();
+    QCOMPARE(platform.messages(),
+             QStringList{"Cannot start " + ws->path("temp/temp1.bat") + ": no shell"});
     // The batch file and the records are complete: only the start failed.
     QCOMPARE(ws->read("temp/temp1.bat"), QByteArray("\nping alpha\n"));
     QVERIFY(ws->read("logs/log.txt").endsWith(kSeparator + "\n"));
@@ -374,7 +416,7 @@ void BatchEngineTest::failedStartIsReported() {
 }
 
 void BatchEngineTest::spawnLaunch() {
-    window.spawn = 1;
+    window.mode = LaunchMode::Spawn;
     window.delay = QStringLiteral("5");
     fill(QStringLiteral("alpha\nbeta"));
     launch();
@@ -434,7 +476,7 @@ void BatchEngineTest::spawnPauses() {
     QFETCH(QString, delay);
     QFETCH(QList<int>, pauses);
     QFETCH(QString, pauseLine);
-    window.spawn = 1;
+    window.mode = LaunchMode::Spawn;
     window.delay = delay;
     fill(QStringLiteral("a\nb\nc"));
     launch();
@@ -444,21 +486,19 @@ void BatchEngineTest::spawnPauses() {
 }
 
 void BatchEngineTest::spawnTrailingLineBreakUsesNumber() {
-    window.spawn = 1;
+    window.mode = LaunchMode::Spawn;
     fill(QStringLiteral("a\nb\nc\n"));
     launch();
     QCOMPARE(platform.startedPaths().size(), 3);
-    QCOMPARE(window.vars.ServerNumber, 4);  // the turn that found only the empty line
     QCOMPARE(ws->files("temp"),
              (QStringList{"srvtemp.txt", "temp1.bat", "temp2.bat", "temp3.bat"}));
-    window.spawn = 0;
+    window.mode = LaunchMode::Normal;
     launch();
-    QVERIFY(ws->exists("temp/temp5.bat"));
+    QVERIFY(ws->exists("temp/temp5.bat"));  // the turn that found only the empty line took 4
 }
 
 void BatchEngineTest::spawnWinsOverRunLater() {
-    window.spawn = 1;
-    window.save = 1;
+    window.mode = launchModeFor(true, true);
     fill(QStringLiteral("alpha"));
     launch();
     QCOMPARE(platform.messages(), QStringList{});
@@ -469,21 +509,21 @@ void BatchEngineTest::spawnWinsOverRunLater() {
 void BatchEngineTest::numberingAcrossModes() {
     fill(QStringLiteral("a\nb\nc"));
     launch();
-    window.spawn = 1;
+    window.mode = LaunchMode::Spawn;
     launch();
-    window.spawn = 0;
+    window.mode = LaunchMode::Normal;
     launch();
     QCOMPARE(ws->files("temp"), (QStringList{"srvtemp.txt", "temp1.bat", "temp2.bat", "temp3.bat",
                                              "temp4.bat", "temp5.bat"}));
     QCOMPARE(ws->read("temp/temp5.bat"), QByteArray("\nping a\n\nping b\n\nping c\n"));
 
-    window.save = 1;
+    window.mode = LaunchMode::RunLater;
     launch();
-    QCOMPARE(window.vars.BatchPath, ws->path("run_later_6.bat"));
+    QVERIFY(ws->exists("run_later_6.bat"));
 }
 
 void BatchEngineTest::runLaterSavesAndStartsNothing() {
-    window.save = 1;
+    window.mode = LaunchMode::RunLater;
     fill(QStringLiteral("alpha\nbeta"));
     launch();
     const QString saved = ws->path("run_later_1.bat");
@@ -497,17 +537,17 @@ void BatchEngineTest::runLaterSavesAndStartsNothing() {
     QVERIFY(window.logText.endsWith("ping beta-- End of Batch\n"));
 
     // The counter is shared with normal mode.
-    window.save = 0;
+    window.mode = LaunchMode::Normal;
     launch();
     QVERIFY(ws->exists("temp/temp2.bat"));
 }
 
 void BatchEngineTest::runLaterNeverAppendsAfterRestart() {
-    window.save = 1;
+    window.mode = LaunchMode::RunLater;
     fill(QStringLiteral("alpha"));
     launch();
     // A new run of the program starts counting at 0 again.
-    window.vars = ModuleVariables();
+    launcher = std::make_unique<Launcher>(ws->workspace(), platform);
     fill(QStringLiteral("beta"));
     launch();
     QCOMPARE(ws->read("run_later_1.bat"), QByteArray("\nping alpha\n"));

@@ -1,6 +1,8 @@
 #include "frmabout.h"
 
 #include "common/app_info.h"
+#include "common/line_end.h"
+#include "resources/program_resources.h"
 #include "ui_frmabout.h"
 
 // Pages an administrator writing templates wants at hand: the command language the
@@ -33,10 +35,8 @@ frmabout::frmabout(Platform& platform, QWidget* parent)
     ui_->buttony->setText(kSecondPage.host());
 
     connect(ui_->cmdOK, &QPushButton::clicked, this, &QDialog::close);
-    connect(ui_->buttonx, &QPushButton::clicked, this,
-            [this] { runHandler(platform_, [this] { buttonxClick(); }); });
-    connect(ui_->buttony, &QPushButton::clicked, this,
-            [this] { runHandler(platform_, [this] { buttonyClick(); }); });
+    connectHandler(platform_, ui_->buttonx, &QPushButton::clicked, this, &frmabout::buttonxClick);
+    connectHandler(platform_, ui_->buttony, &QPushButton::clicked, this, &frmabout::buttonyClick);
     Load();
 }
 
@@ -49,10 +49,14 @@ void frmabout::Load() {
     ui_->lblTitle->setText(kApplicationTitle);
 }
 
-void frmabout::setTexts(const QString& title, const QString& version, const QString& description) {
-    ui_->lblTitle->setText(title);
-    ui_->lblVersion->setText(version);
-    ui_->lblDescription->setText(description);
+void frmabout::showStartupTexts() {
+    const VersionNumbers version = programVersion();
+    ui_->lblTitle->setText(QStringLiteral("corvane"));
+    ui_->lblVersion->setText(QStringLiteral("version %1.%2").arg(version.major).arg(version.minor));
+    // Author credit, copyright line, motto.
+    ui_->lblDescription->setText(QStringLiteral("Written by the Corvane team") + kLineEnd +
+                                 QStringLiteral("Copyright 2026 Corvane team") + kLineEnd +
+                                 QStringLiteral("One template, every server."));
 }
 
 void frmabout::buttonxClick() {

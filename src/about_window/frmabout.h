@@ -23,7 +23,9 @@ class frmabout : public QDialog {
     explicit frmabout(Platform& platform, QWidget* parent = nullptr);
     ~frmabout() override;
 
-    void setTexts(const QString& title, const QString& version, const QString& description);
+    // The texts the main window's start-up shows: the lower-case title, the short
+    // version and the three credit lines.
+    void showStartupTexts();
 
   private:
     void Load();

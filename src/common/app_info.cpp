@@ -1,5 +1,3 @@
-#include <QtGlobal>
-
 #include "common/app_info.h"
 
 VersionNumbers programVersion() {
@@ -8,10 +6,4 @@ VersionNumbers programVersion() {
 
 QString versionText(const VersionNumbers& version) {
     return QStringLiteral("%1.%2.%3").arg(version.major).arg(version.minor).arg(version.revision);
-}
-
-void initProgramResources() {
-    // The resources live in a static library, whose initialiser the linker keeps only
-    // when something refers to it.
-    Q_INIT_RESOURCE(resources);
 }

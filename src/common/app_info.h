@@ -16,6 +16,3 @@ VersionNumbers programVersion();
 
 // "2.10.7" for 2, 10 and 7.
 QString versionText(const VersionNumbers& version);
-
-// Makes the embedded pictures and icon available; the windows call it before use.
-void initProgramResources();

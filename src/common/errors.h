@@ -14,9 +14,3 @@ class OperationError : public std::runtime_error {
   private:
     QString message_;
 };
-
-// A file too large to load into a text box.
-class FileTooLargeError : public OperationError {
-  public:
-    using OperationError::OperationError;
-};

@@ -1,17 +1,66 @@
 #include "common/text_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QFile>
 #include <QStringDecoder>
-#include <limits>
+#include <cerrno>
+#include <cstring>
 
 #include "common/errors.h"
 
 namespace {
 
-[[noreturn]] void fail(const QString& what, const QString& path, const QFile& file) {
+// Large enough that a launch of a million servers makes a few hundred system calls,
+// small enough that a failing disk is noticed early.
+constexpr qsizetype kBufferBytes = 256 * 1024;
+
+[[noreturn]] void failRead(const QString& what, const QString& path, const QFile& file) {
     throw OperationError(QStringLiteral("%1 %2: %3").arg(what, path, file.errorString()));
 }
 
+QString openVerb(OutputFile::Mode mode) {
+    switch (mode) {
+        case OutputFile::Mode::Append:
+            return QStringLiteral("Cannot open %1 for appending");
+        case OutputFile::Mode::Overwrite:
+            return QStringLiteral("Cannot open %1 for writing");
+        case OutputFile::Mode::CreateNew:
+            break;
+    }
+    return QStringLiteral("Cannot create %1");
+}
+
+int openFlags(OutputFile::Mode mode) {
+    const int flags = O_WRONLY | O_CLOEXEC;
+    switch (mode) {
+        case OutputFile::Mode::Append:
+            return flags | O_CREAT | O_APPEND;
+        case OutputFile::Mode::Overwrite:
+            return flags | O_CREAT | O_TRUNC;
+        case OutputFile::Mode::CreateNew:
+            break;
+    }
+    // O_EXCL never follows a link, dangling or not.
+    return flags | O_CREAT | O_EXCL;
+}
+
+int openFile(const QString& path, OutputFile::Mode mode) {
+    const QByteArray name = QFile::encodeName(path);
+    int descriptor;
+    do {
+        descriptor = ::open(name.constData(), openFlags(mode), 0666);
+    } while (descriptor < 0 && errno == EINTR);
+    return descriptor;
+}
+
 }  // namespace
+
+QString systemReason(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
 
 QString decodeText(const QByteArray& bytes) {
     QStringDecoder utf8(QStringDecoder::Utf8,
@@ -29,77 +78,91 @@ QByteArray encodeText(QStringView text) {
 QString readWholeFile(const QString& path, qint64 maxBytes) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        fail(QStringLiteral("Cannot open"), path + QStringLiteral(" for reading"), file);
+        failRead(QStringLiteral("Cannot open"), path + QStringLiteral(" for reading"), file);
     if (file.size() > maxBytes) {
-        throw FileTooLargeError(QStringLiteral("Cannot load %1: the file is larger than %2 MiB.")
-                                    .arg(path)
-                                    .arg(maxBytes / (1024 * 1024)));
+        throw OperationError(QStringLiteral("Cannot load %1: the file is larger than %2 MiB.")
+                                 .arg(path)
+                                 .arg(maxBytes / (1024 * 1024)));
     }
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        fail(QStringLiteral("Cannot read"), path, file);
+        failRead(QStringLiteral("Cannot read"), path, file);
     return decodeText(bytes);
 }
 
-void writeWholeFile(const QString& path, QStringView text) {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        fail(QStringLiteral("Cannot open"), path + QStringLiteral(" for writing"), file);
-    const QByteArray bytes = encodeText(text);
-    if (file.write(bytes) != bytes.size() || !file.flush())
-        fail(QStringLiteral("Cannot write to"), path, file);
+OutputFile::OutputFile(const QString& path, Mode mode) : path_(path) {
+    descriptor_ = openFile(path, mode);
+    if (descriptor_ < 0)
+        throw OperationError(openVerb(mode).arg(path) + QStringLiteral(": ") + systemReason(errno));
 }
 
-AppendFile::AppendFile(const QString& path) : file_(path) {
-    if (!file_.open(QIODevice::WriteOnly | QIODevice::Append))
-        fail(QStringLiteral("Cannot open"), path + QStringLiteral(" for appending"), file_);
+OutputFile::OutputFile(const QString& path, int descriptor, Opened)
+    : path_(path), descriptor_(descriptor) {}
+
+OutputFile::OutputFile(OutputFile&& other) noexcept
+    : path_(std::move(other.path_)),
+      descriptor_(std::exchange(other.descriptor_, -1)),
+      buffer_(std::move(other.buffer_)) {}
+
+OutputFile::~OutputFile() {
+    if (descriptor_ >= 0)
+        ::close(descriptor_);
 }
 
-AppendFile::~AppendFile() = default;  // QFile closes itself on every path
-
-void AppendFile::write(QStringView text) {
-    const QByteArray bytes = encodeText(text);
-    if (file_.write(bytes) != bytes.size())
-        fail(QStringLiteral("Cannot write to"), file_.fileName(), file_);
+std::optional<OutputFile> OutputFile::createNew(const QString& path) {
+    const int descriptor = openFile(path, Mode::CreateNew);
+    if (descriptor >= 0)
+        return OutputFile(path, descriptor, Opened{});
+    if (errno == EEXIST)
+        return std::nullopt;
+    throw OperationError(openVerb(Mode::CreateNew).arg(path) + QStringLiteral(": ") +
+                         systemReason(errno));
 }
 
-void AppendFile::close() {
-    if (!file_.isOpen())
+void OutputFile::fail(const QString& what, int error) const {
+    throw OperationError(what.arg(path_) + QStringLiteral(": ") + systemReason(error));
+}
+
+void OutputFile::write(QStringView text) {
+    buffer_ += encodeText(text);
+    if (buffer_.size() >= kBufferBytes)
+        flush();
+}
+
+void OutputFile::flush() {
+    const char* data = buffer_.constData();
+    qsizetype left = buffer_.size();
+    while (left > 0) {
+        const ssize_t written = ::write(descriptor_, data, static_cast<size_t>(left));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            const int error = errno;
+            buffer_.clear();  // what did not reach the disk never will
+            fail(QStringLiteral("Cannot write to %1"), error);
+        }
+        data += written;
+        left -= written;
+    }
+    buffer_.clear();
+}
+
+void OutputFile::close() {
+    if (descriptor_ < 0)
         return;
-    if (!file_.flush())
-        fail(QStringLiteral("Cannot write to"), file_.fileName(), file_);
-    file_.close();
+    flush();
+    const int descriptor = std::exchange(descriptor_, -1);
+    if (::close(descriptor) != 0 && errno != EINTR)
+        fail(QStringLiteral("Cannot write to %1"), errno);
 }
 
-void appendToFile(const QString& path, QStringView text) {
-    AppendFile file(path);
+void writeWholeFile(const QString& path, QStringView text) {
+    OutputFile file(path, OutputFile::Mode::Overwrite);
     file.write(text);
     file.close();
 }
 
-LineReader LineReader::fromFile(const QString& path) {
-    return LineReader(readWholeFile(path, std::numeric_limits<qint64>::max()));
-}
-
-QStringView LineReader::readLine() {
-    const qsizetype start = pos_;
-    const qsizetype size = text_.size();
-    const QChar* data = text_.constData();
-    qsizetype end = start;
-    while (end < size && data[end] != u'\r' && data[end] != u'\n')
-        ++end;
-    pos_ = end;
-    if (pos_ < size) {
-        const bool crLf = data[pos_] == u'\r' && pos_ + 1 < size && data[pos_ + 1] == u'\n';
-        pos_ += crLf ? 2 : 1;
-    }
-    return QStringView(text_).mid(start, end - start);
-}
-
-bool hasNonEmptyLine(QStringView text) {
-    for (QChar c : text) {
-        if (c != u'\r' && c != u'\n')
-            return true;
-    }
-    return false;
+bool pathTaken(const QString& path) {
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 || errno != ENOENT;
 }

@@ -1,8 +1,9 @@
 #pragma once
 
-#include <QFile>
+#include <QByteArray>
 #include <QString>
 #include <QStringView>
+#include <optional>
 
 // Text on disk is UTF-8; bytes that are not valid UTF-8 are taken as Latin-1 so that
 // every byte reaches the window and nothing is lost.
@@ -16,44 +17,48 @@ inline constexpr qint64 kMaxLoadBytes = 64LL * 1024 * 1024;
 // also when the file is larger than `maxBytes`.
 QString readWholeFile(const QString& path, qint64 maxBytes = kMaxLoadBytes);
 
-// Creates or overwrites the file with `text`.
-void writeWholeFile(const QString& path, QStringView text);
-
-// A file opened for appending (created when absent) for as long as the object lives.
-class AppendFile {
+// A file being written. What is written collects in a buffer that goes to the disk when
+// it grows large, on flush() and on close(); every failure is thrown as OperationError
+// naming the file and the system's own reason, whatever the failing call was.
+class OutputFile {
   public:
-    explicit AppendFile(const QString& path);
-    AppendFile(const AppendFile&) = delete;
-    AppendFile& operator=(const AppendFile&) = delete;
-    ~AppendFile();
+    enum class Mode {
+        Append,     // created when absent, written after the old content
+        Overwrite,  // created when absent, emptied when present
+        CreateNew,  // must not exist in any form: not as a file, folder or link
+    };
 
+    OutputFile(const QString& path, Mode mode);
+    OutputFile(OutputFile&& other) noexcept;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    ~OutputFile();  // closes without a word, as after a failure
+
+    // A new file at `path`, or nothing when the name is taken; other failures throw.
+    static std::optional<OutputFile> createNew(const QString& path);
+
+    const QString& path() const { return path_; }
     void write(QStringView text);
-    // Flushes and closes; throws when what was written did not reach the disk.
+    // Hands everything written so far to the system, so that it survives the program.
+    void flush();
     void close();
 
   private:
-    QFile file_;
+    struct Opened {};
+    OutputFile(const QString& path, int descriptor, Opened);
+    [[noreturn]] void fail(const QString& what, int error) const;
+
+    QString path_;
+    int descriptor_ = -1;
+    QByteArray buffer_;
 };
 
-// Appends `text` to the file in one open, write and close.
-void appendToFile(const QString& path, QStringView text);
+// Creates or overwrites the file with `text`.
+void writeWholeFile(const QString& path, QStringView text);
 
-// Hands out the lines of a text one at a time. CR LF, a lone CR and a lone LF each end
-// a line; the line end is not part of the line. A text that ends in a line end has no
-// further (empty) line after it.
-class LineReader {
-  public:
-    explicit LineReader(QString text) : text_(std::move(text)) {}
-    static LineReader fromFile(const QString& path);
+// Whether anything at all stands at `path`: a file, a folder, or a link, even one that
+// leads nowhere.
+bool pathTaken(const QString& path);
 
-    bool atEnd() const { return pos_ >= text_.size(); }
-    // The next line; call only while !atEnd().
-    QStringView readLine();
-
-  private:
-    QString text_;
-    qsizetype pos_ = 0;
-};
-
-// Whether any line of `text` has at least one character.
-bool hasNonEmptyLine(QStringView text);
+// The system's words for an error number ("No space left on device").
+QString systemReason(int error);

@@ -3,27 +3,19 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLayout>
 #include <QTextCursor>
 #include <QTextDocument>
 
 #include "about_window/frmabout.h"
-#include "batch_engine/run_command.h"
 #include "common/app_info.h"
-#include "common/errors.h"
 #include "common/line_end.h"
 #include "common/text_file.h"
+#include "resources/program_resources.h"
 #include "ui_form1.h"
 
 namespace {
-
-// The start-up texts of the About window; the description reads top to bottom:
-// author credit, copyright line, motto.
-const QString kAboutTitle = QStringLiteral("corvane");
-const QString kAboutVersion = QStringLiteral("version 1.0");
-const QString kAboutDescription = QStringLiteral("Written by the Corvane team") + kLineEnd +
-                                  QStringLiteral("Copyright 2026 Corvane team") + kLineEnd +
-                                  QStringLiteral("One template, every server.");
 
 // A text box keeps paragraphs; the program's texts use its line end.
 QString programText(const QPlainTextEdit* box) {
@@ -44,7 +36,8 @@ Form1::Form1(const Workspace& workspace, Platform& platform, QWidget* parent)
     : QMainWindow(parent),
       ui_(std::make_unique<Ui::Form1>()),
       workspace_(workspace),
-      platform_(platform) {
+      platform_(platform),
+      launcher_(workspace, platform) {
     initProgramResources();
     ui_->setupUi(this);
     // A fixed dialog frame: no resizing, no maximise or minimise button.
@@ -55,22 +48,28 @@ Form1::Form1(const Workspace& workspace, Platform& platform, QWidget* parent)
     ui_->ScriptBox->installEventFilter(this);
     // Only a pick from the list loads a template. An editable combo box also reports a
     // pick when typed text matches an entry (on Enter or leaving the field) and through
-    // its completer; both are cut off here.
+    // its completer. Everything the combo box hears from its edit field at those moments
+    // is cut off, whatever its own receiving slots are called in a given Qt version.
     ui_->ComboTask->setCompleter(nullptr);
-    disconnect(ui_->ComboTask->lineEdit(), SIGNAL(editingFinished()), ui_->ComboTask,
-               SLOT(_q_editingFinished()));
+    QLineEdit* typed = ui_->ComboTask->lineEdit();
+    QObject::disconnect(typed, &QLineEdit::editingFinished, ui_->ComboTask, nullptr);
+    QObject::disconnect(typed, &QLineEdit::returnPressed, ui_->ComboTask, nullptr);
 
     // A pick by mouse or arrow keys selects a file; focus alone only makes a row current.
-    handle(ui_->ListFile, &QListWidget::itemSelectionChanged, &Form1::ListFileClick);
-    handle(ui_->ComboTask, &QComboBox::activated, &Form1::ComboTaskClick);
-    handle(ui_->CheckSpawn, &QCheckBox::toggled, &Form1::CheckSpawnClick);
-    handle(ui_->CheckSave, &QCheckBox::toggled, &Form1::CheckSaveClick);
-    handle(ui_->RunCommand, &QPushButton::clicked, &Form1::RunCommandClick);
-    handle(ui_->MenuRefresh, &QAction::triggered, &Form1::MenuRefreshClick);
-    handle(ui_->MenuReload, &QAction::triggered, &Form1::MenuReloadClick);
-    handle(ui_->MenuCleanup, &QAction::triggered, &Form1::MenuCleanupClick);
-    handle(ui_->Exit, &QAction::triggered, &Form1::ExitClick);
-    handle(ui_->MenuAbout, &QAction::triggered, &Form1::MenuAboutClick);
+    connectHandler(platform_, ui_->ListFile, &QListWidget::itemSelectionChanged, this,
+                   &Form1::ListFileClick);
+    connectHandler(platform_, ui_->ComboTask, &QComboBox::activated, this, &Form1::ComboTaskClick);
+    connectHandler(platform_, ui_->CheckSpawn, &QCheckBox::toggled, this, &Form1::CheckSpawnClick);
+    connectHandler(platform_, ui_->CheckSave, &QCheckBox::toggled, this, &Form1::CheckSaveClick);
+    connectHandler(platform_, ui_->RunCommand, &QPushButton::clicked, this,
+                   &Form1::RunCommandClick);
+    connectHandler(platform_, ui_->MenuRefresh, &QAction::triggered, this,
+                   &Form1::MenuRefreshClick);
+    connectHandler(platform_, ui_->MenuReload, &QAction::triggered, this, &Form1::MenuReloadClick);
+    connectHandler(platform_, ui_->MenuCleanup, &QAction::triggered, this,
+                   &Form1::MenuCleanupClick);
+    connectHandler(platform_, ui_->Exit, &QAction::triggered, this, &Form1::ExitClick);
+    connectHandler(platform_, ui_->MenuAbout, &QAction::triggered, this, &Form1::MenuAboutClick);
 }
 
 Form1::~Form1() {
@@ -79,15 +78,6 @@ Form1::~Form1() {
 
 frmabout* Form1::aboutWindow() const {
     return about_.data();
-}
-
-template <typename Sender, typename Signal>
-void Form1::handle(Sender* sender, Signal signal, void (Form1::*handler)()) {
-    connect(sender, signal, this, [this, handler] { runGuarded(handler); });
-}
-
-void Form1::runGuarded(void (Form1::*handler)()) {
-    runHandler(platform_, [this, handler] { (this->*handler)(); });
 }
 
 bool Form1::load() {
@@ -144,12 +134,8 @@ void Form1::appendLogText(const QString& text) {
     cursor.endEditBlock();
 }
 
-int Form1::checkSpawnValue() const {
-    return ui_->CheckSpawn->isChecked() ? 1 : 0;
-}
-
-int Form1::checkSaveValue() const {
-    return ui_->CheckSave->isChecked() ? 1 : 0;
+LaunchMode Form1::launchMode() const {
+    return launchModeFor(ui_->CheckSpawn->isChecked(), ui_->CheckSave->isChecked());
 }
 
 void Form1::repaintWindow() {
@@ -160,48 +146,45 @@ void Form1::repaintWindow() {
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
     if (watched == ui_->ScriptBox && event->type() == QEvent::FocusIn)
-        runGuarded(&Form1::ScriptBoxGotFocus);
+        runHandler(platform_, [this] { ScriptBoxGotFocus(); });
     return QMainWindow::eventFilter(watched, event);
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
-    // Closing the window by its frame ends the program the way Exit does.
-    if (!exiting_)
-        runGuarded(&Form1::ExitClick);
+    CleanupTemp();
+    if (about_)
+        about_->close();
     event->accept();
+    QCoreApplication::exit(0);
 }
 
 // --- Collections and templates ------------------------------------------------------------
 
-QString Form1::collectionPath() const {
-    return ui_->ListFile->folder() + QDir::separator() + ui_->ListFile->selectedFileName();
-}
-
 void Form1::loadWholeFile(const QString& path, QPlainTextEdit* box) {
-    vars_.FilePath = path;
-    const QString text = readWholeFile(vars_.FilePath);
-    box->setPlainText(text);
+    FilePath = path;
+    box->setPlainText(readWholeFile(FilePath));
 }
 
 void Form1::ListFileClick() {
-    if (ui_->ListFile->selectedFileName().isEmpty())
-        return;
-    loadWholeFile(collectionPath(), ui_->ListBox);
+    const QString name = ui_->ListFile->selectedFileName();
+    if (!name.isEmpty())
+        loadWholeFile(workspace_.collectionFile(name), ui_->ListBox);
 }
 
 void Form1::ComboTaskClick() {
-    loadWholeFile(workspace_.scriptsFolder() + QDir::separator() + ui_->ComboTask->currentText(),
-                  ui_->ScriptBox);
+    loadWholeFile(workspace_.templateFile(ui_->ComboTask->currentText()), ui_->ScriptBox);
 }
 
 void Form1::MenuReloadClick() {
-    try {
-        loadWholeFile(collectionPath(), ui_->ListBox);
-    } catch (const FileTooLargeError&) {
-        throw;  // refused with its message, like every other load of a large file
-    } catch (const OperationError&) {
-        // The reload ends quietly: nothing selected, or the file has gone.
-    }
+    // The reload ends quietly when no file is selected or the file has gone; a file it
+    // can read loads as a click would, refused with a message when too large.
+    const QString name = ui_->ListFile->selectedFileName();
+    if (name.isEmpty())
+        return;
+    const QFileInfo file(workspace_.collectionFile(name));
+    if (!file.isFile() || !file.isReadable())
+        return;
+    loadWholeFile(file.filePath(), ui_->ListBox);
 }
 
 void Form1::ScriptBoxGotFocus() {
@@ -232,7 +215,7 @@ void Form1::CheckSpawnClick() {
 // --- Launch -----------------------------------------------------------------------------
 
 void Form1::RunCommandClick() {
-    RunCommand(*this, workspace_, platform_);
+    launcher_.run(*this);
 }
 
 // --- Tools and About menus ----------------------------------------------------------------
@@ -246,12 +229,7 @@ void Form1::MenuCleanupClick() {
 }
 
 void Form1::ExitClick() {
-    exiting_ = true;
-    CleanupTemp();
-    if (about_)
-        about_->close();
     close();
-    QCoreApplication::exit(0);
 }
 
 void Form1::MenuAboutClick() {
@@ -266,7 +244,7 @@ frmabout& Form1::ensureAboutWindow() {
         // Created anew after Close: it shows the start-up texts again, so it always
         // reads the same.
         about_ = new frmabout(platform_);
-        about_->setTexts(kAboutTitle, kAboutVersion, kAboutDescription);
+        about_->showStartupTexts();
     }
     return *about_;
 }

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "batch_engine/launch_window.h"
+#include "batch_engine/launcher.h"
 #include "common/workspace.h"
 #include "platform/platform.h"
 
@@ -15,7 +16,7 @@ class frmabout;
 class QPlainTextEdit;
 
 // The program's working window. It holds the whole working state in its controls and
-// module variables; each handler below is one event of one control or menu item.
+// owns the launch engine; each handler below is one event of one control or menu item.
 class Form1 : public QMainWindow, public LaunchWindow {
     Q_OBJECT
 
@@ -37,20 +38,15 @@ class Form1 : public QMainWindow, public LaunchWindow {
     void setDelayText(const QString& text) override;
     void setLogText(const QString& text) override;
     void appendLogText(const QString& text) override;
-    int checkSpawnValue() const override;
-    int checkSaveValue() const override;
+    LaunchMode launchMode() const override;
     void repaintWindow() override;
-    ModuleVariables& variables() override { return vars_; }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Exit and the frame's close button end the program here, the temp folder emptied.
     void closeEvent(QCloseEvent* event) override;
 
   private:
-    template <typename Sender, typename Signal>
-    void handle(Sender* sender, Signal signal, void (Form1::*handler)());
-    void runGuarded(void (Form1::*handler)());
-
     void ListFileClick();
     void ComboTaskClick();
     void ScriptBoxGotFocus();
@@ -64,14 +60,13 @@ class Form1 : public QMainWindow, public LaunchWindow {
     void MenuAboutClick();
     void CleanupTemp();
 
-    QString collectionPath() const;
     void loadWholeFile(const QString& path, QPlainTextEdit* box);
     frmabout& ensureAboutWindow();
 
     std::unique_ptr<Ui::Form1> ui_;
     Workspace workspace_;
     Platform& platform_;
-    ModuleVariables vars_;
+    Launcher launcher_;
+    QString FilePath;  // the file a loader was last asked to load
     QPointer<frmabout> about_;
-    bool exiting_ = false;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QObject>
 #include <QString>
 #include <QUrl>
 #include <functional>
@@ -30,3 +31,13 @@ class Platform {
 // Runs a handler so that an error it does not catch ends the handler, not the program:
 // the error's text is shown in a message box and the program goes on.
 void runHandler(Platform& platform, const std::function<void()>& handler);
+
+// Connects `signal` of `sender` to the handler `handler` of `receiver`, run through
+// runHandler: the one way every window wires its events.
+template <typename Sender, typename Signal, typename Receiver>
+void connectHandler(Platform& platform, Sender* sender, Signal signal, Receiver* receiver,
+                    void (Receiver::*handler)()) {
+    QObject::connect(sender, signal, receiver, [&platform, receiver, handler] {
+        runHandler(platform, [receiver, handler] { (receiver->*handler)(); });
+    });
+}

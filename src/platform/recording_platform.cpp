@@ -57,29 +57,17 @@ QList<RecordingPlatform::Event> RecordingPlatform::eventsOf(Kind kind) const {
 }
 
 QStringList RecordingPlatform::messages() const {
-    QStringList texts;
-    for (const Event& event : eventsOf(Kind::Message))
-        texts.append(event.text);
-    return texts;
+    return valuesOf(Kind::Message, &Event::text);
 }
 
 QStringList RecordingPlatform::startedPaths() const {
-    QStringList paths;
-    for (const Event& event : eventsOf(Kind::Start))
-        paths.append(event.text);
-    return paths;
+    return valuesOf(Kind::Start, &Event::text);
 }
 
 QList<int> RecordingPlatform::pauses() const {
-    QList<int> lengths;
-    for (const Event& event : eventsOf(Kind::Pause))
-        lengths.append(event.milliseconds);
-    return lengths;
+    return valuesOf(Kind::Pause, &Event::milliseconds);
 }
 
 QStringList RecordingPlatform::openedPages() const {
-    QStringList pages;
-    for (const Event& event : eventsOf(Kind::OpenPage))
-        pages.append(event.text);
-    return pages;
+    return valuesOf(Kind::OpenPage, &Event::text);
 }

@@ -32,6 +32,17 @@ class RecordingPlatform : public Platform {
     QStringList openedPages() const;
     void clear() { events.clear(); }
 
+    // One field of every event of one kind, in order.
+    template <typename T>
+    QList<T> valuesOf(Kind kind, T Event::*field) const {
+        QList<T> values;
+        for (const Event& event : events) {
+            if (event.kind == kind)
+                values.append(event.*field);
+        }
+        return values;
+    }
+
     QList<Event> events;
     QDateTime clock;
     // Runs while a message box would be open, to look at the program at that moment.

@@ -16,7 +16,6 @@ class TempWorkspace {
                                QStringLiteral("temp"), QStringLiteral("logs")});
 
     const Workspace& workspace() const { return workspace_; }
-    QString root() const { return dir_.path(); }
     QString path(const QString& relative) const { return workspace_.path(relative); }
 
     void write(const QString& relative, const QByteArray& bytes) const;

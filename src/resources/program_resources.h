@@ -1,0 +1,4 @@
+#pragma once
+
+// Makes the embedded pictures and icon available; the windows call it before use.
+void initProgramResources();
