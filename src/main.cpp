@@ -1,6 +1,7 @@
 #include <QApplication>
 
 #include "common/app_info.h"
+#include "common/instance_lock.h"
 #include "common/workspace.h"
 #include "main_window/form1.h"
 #include "platform/desktop_platform.h"
@@ -13,7 +14,13 @@ int main(int argc, char* argv[]) {
     QApplication::setQuitOnLastWindowClosed(false);
 
     DesktopPlatform platform;
-    Form1 window(Workspace(QCoreApplication::applicationDirPath()), platform);
+    const Workspace workspace(QCoreApplication::applicationDirPath());
+    InstanceLock lock(workspace);
+    if (!lock.acquire()) {
+        platform.showMessage(kApplicationTitle, lock.refusal());
+        return 1;
+    }
+    Form1 window(workspace, platform);
     if (!window.load())
         return 1;
     window.show();

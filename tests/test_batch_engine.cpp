@@ -1,4 +1,9 @@
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <QtTest>
+#include <csignal>
 
 #include "batch_engine/composer.h"
 #include "batch_engine/launcher.h"
@@ -44,6 +49,36 @@ const char* modeName(LaunchMode mode) {
 
 const QList<LaunchMode> kEveryMode{LaunchMode::Normal, LaunchMode::Spawn, LaunchMode::RunLater};
 
+// Lowers a resource limit of this process for as long as it lives, as a full disk or an
+// exhausted process would: with RLIMIT_FSIZE a write past the limit fails with EFBIG.
+class ResourceLimit {
+  public:
+    ResourceLimit(int resource, rlim_t limit) : resource_(resource) {
+        getrlimit(resource_, &saved_);
+        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lowered = saved_;
+        lowered.rlim_cur = limit;
+        if (setrlimit(resource_, &lowered) != 0)
+            qFatal("cannot lower a resource limit");
+    }
+    ~ResourceLimit() {
+        setrlimit(resource_, &saved_);
+        std::signal(SIGXFSZ, previousHandler_);
+    }
+
+  private:
+    int resource_;
+    rlimit saved_{};
+    void (*previousHandler_)(int) = nullptr;
+};
+
+// The lowest file descriptor number the next open will get.
+int nextDescriptor() {
+    const int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ::close(probe);
+    return probe;
+}
+
 const QString kStamp = QStringLiteral("12/6/2026 5:21:13 AM");
 const QByteArray kSeparator(67, '-');
 
@@ -84,6 +119,16 @@ class BatchEngineTest : public QObject {
 
     void runLaterSavesAndStartsNothing();
     void runLaterNeverAppendsAfterRestart();
+
+    void runLogKeepsUpWithStarts();
+    void failedLaunchEndsItsRecord_data();
+    void failedLaunchEndsItsRecord();
+    void batchFileFailureEndsTheRecord();
+    void runLaterWholeOrAbsent();
+    void plantedLinksNeverWrittenThrough_data();
+    void plantedLinksNeverWrittenThrough();
+    void linksOutOfTheWorkspaceRefused_data();
+    void linksOutOfTheWorkspaceRefused();
 
   private:
     // A click of the launch button: refusals and failures end up as message boxes.
@@ -292,6 +337,8 @@ void BatchEngineTest::startDelay_data() {
     QTest::newRow("largest") << us << "2147483.647" << 2147483647.0 << "2147483647";
     QTest::newRow("locale comma") << de << "0,5" << 500.0 << "500";
     QTest::newRow("point in comma locale") << de << "0.5" << 500.0 << "500";
+    QTest::newRow("point is no thousands separator") << de << "1.000" << 1000.0 << "1000";
+    QTest::newRow("comma in comma locale") << de << "2,5" << 2500.0 << "2500";
 }
 
 void BatchEngineTest::startDelay() {
@@ -554,6 +601,148 @@ void BatchEngineTest::runLaterNeverAppendsAfterRestart() {
     QCOMPARE(ws->read("run_later_2.bat"), QByteArray("\nping beta\n"));
     QCOMPARE(platform.messages().last(),
              "File saved for later as " + ws->path("run_later_2.bat") + ".");
+}
+
+void BatchEngineTest::runLogKeepsUpWithStarts() {
+    // The run log's disk fills up during a Spawn Mode launch: every started server has
+    // its whole block on disk, and the launch ends at the first block that did not fit.
+    window.mode = LaunchMode::Spawn;
+    QStringList servers;
+    for (int i = 1; i <= 50; ++i)
+        servers.append(QStringLiteral("server-%1").arg(i, 2, 10, QChar(u'0')));
+    fill(servers.join('\n'), QStringLiteral("echo %s"));
+    {
+        const ResourceLimit fullDisk(RLIMIT_FSIZE, 600);
+        launch();
+    }
+    const QString log = QString::fromUtf8(ws->read("logs/log.txt"));
+    QCOMPARE(platform.messages(),
+             QStringList{"Cannot write to " + ws->path("logs/log.txt") + ": File too large"});
+    const QStringList started = platform.startedPaths();
+    QVERIFY(!started.isEmpty() && started.size() < 50);
+    for (int i = 0; i < started.size(); ++i) {
+        QCOMPARE(started[i], ws->path(QStringLiteral("temp/temp%1.bat").arg(i + 1)));
+        QVERIFY(log.contains("echo " + servers[i] + "\n\n"));
+    }
+    QVERIFY(!log.contains("echo " + servers[started.size()] + "\n\n"));
+}
+
+void BatchEngineTest::failedLaunchEndsItsRecord_data() {
+    QTest::addColumn<LaunchMode>("mode");
+    QTest::addColumn<QByteArray>("record");
+    QTest::newRow("normal") << LaunchMode::Normal
+                            << QByteArray(
+                                   "Corvane launched 12/6/2026 5:21:13 AM\n\nping alpha\n\n"
+                                   "ping beta\n\nLaunch failed: Cannot start TEMP1: no "
+                                   "shell\n");
+    QTest::newRow("spawn") << LaunchMode::Spawn
+                           << QByteArray(
+                                  "Corvane (SPAWN-MODE) launched 12/6/2026 5:21:13 AM\n\n"
+                                  "ping alpha\n\nLaunch failed: Cannot start TEMP1: no "
+                                  "shell\n");
+}
+
+void BatchEngineTest::failedLaunchEndsItsRecord() {
+    QFETCH(LaunchMode, mode);
+    QFETCH(QByteArray, record);
+    window.mode = mode;
+    platform.failStarts = true;
+    fill(QStringLiteral("alpha\nbeta"));
+    launch();
+    record.replace("TEMP1", ws->path("temp/temp1.bat").toUtf8());
+    QCOMPARE(ws->read("logs/log.txt"), record + kSeparator + "\n");
+}
+
+void BatchEngineTest::batchFileFailureEndsTheRecord() {
+    // The batch file cannot be created: the record says so, and no command is claimed
+    // to have run without that word after it.
+    fill(QStringLiteral("alpha\nbeta"));
+    {
+        // One more file than the spool file and the run log leaves no room for the batch.
+        const ResourceLimit exhausted(RLIMIT_NOFILE, nextDescriptor() + 1);
+        launch();
+    }
+    const QString message = "Cannot create " + ws->path("temp/temp1.bat") + ": Too many open files";
+    QCOMPARE(platform.messages(), QStringList{message});
+    QCOMPARE(ws->read("logs/log.txt"), "Corvane launched 12/6/2026 5:21:13 AM\n\nLaunch failed: " +
+                                           message.toUtf8() + "\n" + kSeparator + "\n");
+    QCOMPARE(platform.startedPaths(), QStringList{});
+}
+
+void BatchEngineTest::runLaterWholeOrAbsent() {
+    window.mode = LaunchMode::RunLater;
+    QStringList servers;
+    for (int i = 1; i <= 100; ++i)
+        servers.append(QStringLiteral("server-%1").arg(i));
+    fill(servers.join('\n'), QStringLiteral("echo %s"));
+    {
+        const ResourceLimit fullDisk(RLIMIT_FSIZE, 1000);
+        launch();
+    }
+    QCOMPARE(
+        platform.messages(),
+        QStringList{"Cannot write to " + ws->path(".run_later_1.bat.part") + ": File too large"});
+    QCOMPARE(ws->files("."), (QStringList{"collections", "logs", "scripts", "temp"}));
+
+    // With room on the disk the same launch saves the whole file.
+    platform.clear();
+    launch();
+    QCOMPARE(platform.messages(),
+             QStringList{"File saved for later as " + ws->path("run_later_2.bat") + "."});
+    QCOMPARE(QString::fromUtf8(ws->read("run_later_2.bat")).count("echo server-"), 100);
+    QCOMPARE(ws->files("."),
+             (QStringList{"collections", "logs", "run_later_2.bat", "scripts", "temp"}));
+}
+
+void BatchEngineTest::plantedLinksNeverWrittenThrough_data() {
+    QTest::addColumn<LaunchMode>("mode");
+    QTest::addColumn<QString>("written");
+    QTest::newRow("normal") << LaunchMode::Normal << "temp/temp2.bat";
+    QTest::newRow("spawn") << LaunchMode::Spawn << "temp/temp2.bat";
+    QTest::newRow("run later") << LaunchMode::RunLater << "run_later_2.bat";
+}
+
+void BatchEngineTest::plantedLinksNeverWrittenThrough() {
+    QFETCH(LaunchMode, mode);
+    QFETCH(QString, written);
+    // Links named like the next batch files, leading nowhere yet.
+    QTemporaryDir elsewhere;
+    QFile::link(elsewhere.filePath("temp-target"), ws->path("temp/temp1.bat"));
+    QFile::link(elsewhere.filePath("saved-target"), ws->path("run_later_1.bat"));
+    window.mode = mode;
+    fill(QStringLiteral("alpha"));
+    launch();
+    QVERIFY(ws->exists(written));
+    QVERIFY(QFileInfo(ws->path(written)).isFile() && !QFileInfo(ws->path(written)).isSymLink());
+    QCOMPARE(QDir(elsewhere.path()).entryList(QDir::Files), QStringList{});
+}
+
+void BatchEngineTest::linksOutOfTheWorkspaceRefused_data() {
+    QTest::addColumn<QString>("link");
+    QTest::newRow("spool file") << "temp/srvtemp.txt";
+    QTest::newRow("run log") << "logs/log.txt";
+}
+
+void BatchEngineTest::linksOutOfTheWorkspaceRefused() {
+    QFETCH(QString, link);
+    QTemporaryDir elsewhere;
+    const QString target = elsewhere.filePath("target.txt");
+    QFile::link(target, ws->path(link));
+    fill(QStringLiteral("alpha"));
+    launch();
+    QCOMPARE(platform.messages(),
+             QStringList{ws->path(link) + " is a link to " + target +
+                         ", outside the workspace. Remove the link and launch again."});
+    QVERIFY(!QFileInfo::exists(target));
+    QCOMPARE(ws->files("temp") + ws->files("logs"), QStringList{QFileInfo(link).fileName()});
+
+    // A link that stays inside the workspace is written through.
+    QFile::remove(ws->path(link));
+    QFile::link(ws->path("logs/kept.txt"), ws->path(link));
+    platform.clear();
+    launch();
+    QCOMPARE(platform.messages(), QStringList{});
+    QVERIFY(ws->exists("logs/kept.txt"));
 }
 
 QTEST_GUILESS_MAIN(BatchEngineTest)

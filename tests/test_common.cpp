@@ -1,7 +1,11 @@
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QtTest>
 
 #include "common/date_time_format.h"
 #include "common/errors.h"
+#include "common/instance_lock.h"
 #include "common/text_file.h"
 #include "support/temp_workspace.h"
 
@@ -12,6 +16,7 @@ class CommonTest : public QObject {
     void encodingKeepsEveryByte();
     void fileFailuresNameFileAndReason();
     void appendingAddsAfterOldContent();
+    void oneProgramPerWorkspace();
     void dateTimeFormat_data();
     void dateTimeFormat();
 };
@@ -65,7 +70,9 @@ void CommonTest::fileFailuresNameFileAndReason() {
         QFAIL("a file over the limit was loaded");
     } catch (const OperationError& error) {
         QCOMPARE(error.message(),
-                 QStringLiteral("Cannot load %1: the file is larger than 64 MiB.").arg(large));
+                 QStringLiteral("Cannot load %1: the file is 16.0 MiB, larger than the 16 MiB a "
+                                "text box takes.")
+                     .arg(large));
     }
     ws.write(QStringLiteral("collections/large.txt"), "small");
     QCOMPARE(readWholeFile(large), QStringLiteral("small"));
@@ -84,6 +91,32 @@ void CommonTest::appendingAddsAfterOldContent() {
     QCOMPARE(ws.read(QStringLiteral("logs/log.txt")), QByteArray("one\ntwo\nthree\n"));
     writeWholeFile(path, u"new");
     QCOMPARE(ws.read(QStringLiteral("logs/log.txt")), QByteArray("new"));
+}
+
+void CommonTest::oneProgramPerWorkspace() {
+    TempWorkspace ws;
+    QByteArray heldLock;
+    {
+        InstanceLock first(ws.workspace());
+        QVERIFY(first.acquire());
+        InstanceLock second(ws.workspace());
+        QVERIFY(!second.acquire());
+        QCOMPARE(second.refusal(),
+                 QStringLiteral("Corvane is already running in this folder (process %1).")
+                     .arg(QCoreApplication::applicationPid()));
+        heldLock = ws.read(QStringLiteral(".corvane.lock"));
+    }
+
+    // The same lock left behind by a program that has died does not stand in the way.
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(0);
+    waitpid(child, nullptr, 0);
+    QByteArray stale = heldLock;
+    stale.replace(0, stale.indexOf('\n'), QByteArray::number(child));
+    ws.write(QStringLiteral(".corvane.lock"), stale);
+    InstanceLock next(ws.workspace());
+    QVERIFY2(next.acquire(), qPrintable(next.refusal()));
 }
 
 void CommonTest::dateTimeFormat_data() {

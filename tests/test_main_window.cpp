@@ -437,11 +437,12 @@ void MainWindowTest::tooLargeFileRefused() {
     p.ws->write("collections/a.txt", "alpha");
     p.ws->write("collections/huge.txt", "");
     QVERIFY(p.load());
-    QFile(p.ws->path("collections/huge.txt")).resize(64LL * 1024 * 1024 + 1);
+    QFile(p.ws->path("collections/huge.txt")).resize(16LL * 1024 * 1024 + 1);
     p.selectCollection("a.txt");
     p.selectCollection("huge.txt");
     QCOMPARE(p.platform.messages(),
-             QStringList{QStringLiteral("Cannot load %1: the file is larger than 64 MiB.")
+             QStringList{QStringLiteral("Cannot load %1: the file is 16.0 MiB, larger than the 16 "
+                                        "MiB a text box takes.")
                              .arg(p.ws->path("collections/huge.txt"))});
     QCOMPARE(p.box("ListBox")->toPlainText(), QStringLiteral("alpha"));
     p.action("MenuReload")->trigger();  // a reload is refused the same way

@@ -1,5 +1,6 @@
 #include "batch_engine/launcher.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 #include <limits>
@@ -56,7 +57,8 @@ QString stamp(Platform& platform) {
 }  // namespace
 
 // What every launch shares, from the header lines to the end lines: the run log record
-// and the log box.
+// and the log box. The run log is the record of what ran: what reached it is handed to
+// the system before anything it names is started.
 class LaunchRecord {
   public:
     LaunchRecord(LaunchWindow& window, Platform& platform, const QString& logPath,
@@ -69,11 +71,23 @@ class LaunchRecord {
         runLog_.write(batchText);
         runLog_.write(kLineEnd + kLineEnd);
     }
-    void finish() {
-        runLog_.write(kRunLogSeparator + kLineEnd);
-        runLog_.close();
+    void flush() { runLog_.flush(); }
+    void endLogBox() {
         logBox.append(kLogBoxEnd + kLineEnd);
         logBox.flush();
+    }
+    void close() {
+        runLog_.write(kRunLogSeparator + kLineEnd);
+        runLog_.close();
+    }
+    // Ends the record of a launch that failed, with as much of it as the disk takes.
+    void fail(const QString& message) noexcept {
+        try {
+            runLog_.write(QStringLiteral("Launch failed: ") + message + kLineEnd);
+            close();
+        } catch (...) {
+            // The run log itself is what fails; the message box still says why.
+        }
     }
 
     LogBox logBox;
@@ -114,6 +128,8 @@ void Launcher::run(LaunchWindow& window) {
     }
 
     LogPath = workspace_.logFile();
+    refuseOutsideLink(workspace_.spoolFile());
+    refuseOutsideLink(LogPath);
     writeWholeFile(workspace_.spoolFile(), servers + kLineEnd);
     switch (window.launchMode()) {
         case LaunchMode::Normal:
@@ -128,80 +144,138 @@ void Launcher::run(LaunchWindow& window) {
     }
 }
 
+void Launcher::refuseOutsideLink(const QString& path) const {
+    const QFileInfo file(path);
+    if (!file.isSymLink())
+        return;
+    // Where the link leads, with every link on the way followed; for a target not yet
+    // there, its folder's real place.
+    const QFileInfo target(file.symLinkTarget());
+    const QString real = target.exists() ? target.canonicalFilePath()
+                                         : QFileInfo(target.absolutePath()).canonicalFilePath() +
+                                               u'/' + target.fileName();
+    const QString root = QFileInfo(workspace_.root()).canonicalFilePath() + u'/';
+    if (real.startsWith(root))
+        return;
+    throw OperationError(QStringLiteral("%1 is a link to %2, outside the workspace. Remove the "
+                                        "link and launch again.")
+                             .arg(path, file.symLinkTarget()));
+}
+
+template <typename Body>
+void Launcher::recorded(LaunchWindow& window, const QString& logHeader, Body body) {
+    const ServerLines lines = readSpool(workspace_);
+    LaunchRecord record(window, platform_, LogPath, logHeader);
+    try {
+        body(record, lines);
+        record.close();
+    } catch (const std::exception& error) {
+        record.fail(failureText(error));
+        throw;
+    }
+}
+
 QString Launcher::nextBatchPath(LaunchMode mode) {
     QString path;
     do {
         ++ServerNumber;
         path = mode == LaunchMode::RunLater ? workspace_.runLaterBatch(ServerNumber)
                                             : workspace_.tempBatch(ServerNumber);
-    } while (QFileInfo::exists(path));
+    } while (pathTaken(path));
     return path;
 }
 
-void Launcher::writeCombined(LaunchWindow& window, const QString& script) {
-    const ServerLines servers = readSpool(workspace_);
-    LaunchRecord record(window, platform_, LogPath, kNormalLogHeader);
-    // One open for the whole launch: the same blocks as one open per server, without
-    // paying a system call round per server.
-    OutputFile batch(BatchPath, OutputFile::Mode::Append);
+OutputFile Launcher::createBatch(LaunchMode mode) {
+    for (;;) {
+        if (std::optional<OutputFile> batch = OutputFile::createNew(BatchPath))
+            return std::move(*batch);
+        BatchPath = nextBatchPath(mode);  // taken since it was looked at
+    }
+}
+
+void Launcher::writeBlocks(OutputFile& batch, LaunchRecord& record, const ServerLines& lines,
+                           const QString& script) {
     const Composer composer(script);
-    for (QStringView server : servers.servers()) {
+    for (QStringView server : lines.servers()) {
         BatchText = composer.compose(server);
         batch.write(kLineEnd + BatchText + kLineEnd);
         record.addServer(BatchText);
         record.logBox.append(kLineEnd + BatchText);
     }
-    batch.close();
-    record.finish();
 }
 
 void Launcher::runNormal(LaunchWindow& window, const QString& script) {
     BatchPath = nextBatchPath(LaunchMode::Normal);
-    writeCombined(window, script);
-    platform_.startBatch(BatchPath);
+    recorded(window, kNormalLogHeader, [&](LaunchRecord& record, const ServerLines& lines) {
+        // Written under its final name: it is started only once complete, so a part of it
+        // never runs.
+        OutputFile batch = createBatch(LaunchMode::Normal);
+        writeBlocks(batch, record, lines, script);
+        batch.close();
+        record.flush();
+        record.endLogBox();
+        platform_.startBatch(BatchPath);
+    });
 }
 
 void Launcher::runRunLater(LaunchWindow& window, const QString& script) {
     BatchPath = nextBatchPath(LaunchMode::RunLater);
-    writeCombined(window, script);
+    recorded(window, kNormalLogHeader, [&](LaunchRecord& record, const ServerLines& lines) {
+        // A user runs this file by hand, maybe much later: it takes its name only once it
+        // is complete, so it is whole or absent.
+        const QString partial = workspace_.partialRunLaterBatch(ServerNumber);
+        QFile::remove(partial);  // left by a launch that was killed
+        OutputFile saved(partial, OutputFile::Mode::CreateNew);
+        try {
+            writeBlocks(saved, record, lines, script);
+            saved.close();
+            while (!renameToFreeName(partial, BatchPath))
+                BatchPath = nextBatchPath(LaunchMode::RunLater);
+        } catch (...) {
+            QFile::remove(partial);
+            throw;
+        }
+        record.endLogBox();
+    });
     platform_.showMessage(kApplicationTitle,
                           QStringLiteral("File saved for later as %1.").arg(BatchPath));
 }
 
 void Launcher::runSpawn(LaunchWindow& window, const QString& script, const QString& delayText) {
-    const ServerLines servers = readSpool(workspace_);
-    LaunchRecord record(window, platform_, LogPath, kSpawnLogHeader);
-    LogBox& logBox = record.logBox;
-    const Composer composer(script);
-    const QString pauseLine =
-        QStringLiteral("Pausing ") + delayText + QStringLiteral(" seconds ...");
-    const int pause = pauseMs(DelayMs);
-    for (QStringView server : servers.servers()) {
-        logBox.repaint();
-        BatchPath = nextBatchPath(LaunchMode::Spawn);
-        BatchText = composer.compose(server);
-        OutputFile batch(BatchPath, OutputFile::Mode::Append);
-        batch.write(BatchText + kLineEnd);
-        batch.close();
-        record.addServer(BatchText);
-        // The counter, not the place in the collection, decides: every launch after the
-        // first pauses before its first server too.
-        if (ServerNumber > 1) {
-            if (pause > 0)
-                platform_.pause(pause);
-            logBox.append(pauseLine + kLineEnd);
+    recorded(window, kSpawnLogHeader, [&](LaunchRecord& record, const ServerLines& lines) {
+        LogBox& logBox = record.logBox;
+        const Composer composer(script);
+        const QString pauseLine =
+            QStringLiteral("Pausing ") + delayText + QStringLiteral(" seconds ...");
+        const int pause = pauseMs(DelayMs);
+        for (QStringView server : lines.servers()) {
+            logBox.repaint();
+            BatchPath = nextBatchPath(LaunchMode::Spawn);
+            BatchText = composer.compose(server);
+            OutputFile batch = createBatch(LaunchMode::Spawn);
+            batch.write(BatchText + kLineEnd);
+            batch.close();
+            record.addServer(BatchText);
+            record.flush();
+            // The counter, not the place in the collection, decides: every launch after the
+            // first pauses before its first server too.
+            if (ServerNumber > 1) {
+                if (pause > 0)
+                    platform_.pause(pause);
+                logBox.append(pauseLine + kLineEnd);
+            }
+            logBox.append(BatchText + kLineEnd);
+            // Two repaints in a row before the start, as the launch has always made them.
+            logBox.repaint();
+            logBox.repaint();
+            platform_.startBatch(BatchPath);
+            logBox.repaint();
         }
-        logBox.append(BatchText + kLineEnd);
-        // Two repaints in a row before the start, as the launch has always made them.
-        logBox.repaint();
-        logBox.repaint();
-        platform_.startBatch(BatchPath);
-        logBox.repaint();
-    }
-    if (servers.emptyLinesAfterLast()) {
-        // The turn that finds only empty lines still uses up a number.
-        logBox.repaint();
-        BatchPath = nextBatchPath(LaunchMode::Spawn);
-    }
-    record.finish();
+        if (lines.emptyLinesAfterLast()) {
+            // The turn that finds only empty lines still uses up a number.
+            logBox.repaint();
+            BatchPath = nextBatchPath(LaunchMode::Spawn);
+        }
+        record.endLogBox();
+    });
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "batch_engine/launch_window.h"
+#include "common/text_file.h"
 #include "common/workspace.h"
 #include "platform/platform.h"
 
@@ -27,10 +28,19 @@ class Launcher {
     void runSpawn(LaunchWindow& window, const QString& script, const QString& delayText);
     void runRunLater(LaunchWindow& window, const QString& script);
 
-    // The next batch file name no earlier launch has used, numbered from ServerNumber.
+    // Reads the spool file back and runs `body` between the header and the separator of
+    // the launch's record; a failure in `body` ends the record with the failure.
+    template <typename Body>
+    void recorded(LaunchWindow& window, const QString& logHeader, Body body);
+    // The next batch file name that nothing stands at, numbered from ServerNumber.
     QString nextBatchPath(LaunchMode mode);
-    // One block per server in one file, the normal and Run Later batch file.
-    void writeCombined(LaunchWindow& window, const QString& script);
+    // Creates the file at BatchPath, moving on to the next free name when it was taken.
+    OutputFile createBatch(LaunchMode mode);
+    // One block per server, the content of the normal and Run Later batch file.
+    void writeBlocks(OutputFile& batch, LaunchRecord& record, const ServerLines& lines,
+                     const QString& script);
+    // Refuses to write through a link that leads out of the workspace.
+    void refuseOutsideLink(const QString& path) const;
 
     Workspace workspace_;
     Platform& platform_;

@@ -9,7 +9,8 @@ inline const QString kBadDelayMessage =
 
 // The start delay typed in seconds, as milliseconds; nothing when the text is not a
 // number, is negative, or its milliseconds do not fit a pause (at most 2147483647).
-// The number is read in `locale`; a "." decimal point is accepted too.
+// The number is read in `locale`, without thousands separators; a "." decimal point is
+// accepted too.
 std::optional<double> startDelayMs(const QString& text, const QLocale& locale);
 
 // The pause for a delay: the milliseconds rounded to the nearest whole number, an

@@ -1,6 +1,7 @@
 #include "common/text_file.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -80,9 +81,12 @@ QString readWholeFile(const QString& path, qint64 maxBytes) {
     if (!file.open(QIODevice::ReadOnly))
         failRead(QStringLiteral("Cannot open"), path + QStringLiteral(" for reading"), file);
     if (file.size() > maxBytes) {
-        throw OperationError(QStringLiteral("Cannot load %1: the file is larger than %2 MiB.")
+        constexpr double kMiB = 1024.0 * 1024.0;
+        throw OperationError(QStringLiteral("Cannot load %1: the file is %2 MiB, larger than "
+                                            "the %3 MiB a text box takes.")
                                  .arg(path)
-                                 .arg(maxBytes / (1024 * 1024)));
+                                 .arg(file.size() / kMiB, 0, 'f', 1)
+                                 .arg(maxBytes / kMiB));
     }
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
@@ -165,4 +169,14 @@ void writeWholeFile(const QString& path, QStringView text) {
 bool pathTaken(const QString& path) {
     struct stat info {};
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0 || errno != ENOENT;
+}
+
+bool renameToFreeName(const QString& from, const QString& to) {
+    if (::renameat2(AT_FDCWD, QFile::encodeName(from).constData(), AT_FDCWD,
+                    QFile::encodeName(to).constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno == EEXIST)
+        return false;
+    throw OperationError(
+        QStringLiteral("Cannot rename %1 to %2: %3").arg(from, to, systemReason(errno)));
 }

@@ -10,8 +10,9 @@
 QString decodeText(const QByteArray& bytes);
 QByteArray encodeText(QStringView text);
 
-// Largest file the program loads into a text box.
-inline constexpr qint64 kMaxLoadBytes = 64LL * 1024 * 1024;
+// Largest file the program loads into a text box: over a million server names, and
+// still a load the user hardly waits for.
+inline constexpr qint64 kMaxLoadBytes = 16LL * 1024 * 1024;
 
 // The whole file in one read. Throws OperationError naming the file and the reason,
 // also when the file is larger than `maxBytes`.
@@ -55,6 +56,10 @@ class OutputFile {
 
 // Creates or overwrites the file with `text`.
 void writeWholeFile(const QString& path, QStringView text);
+
+// Gives the file at `from` the name `to` when nothing stands at `to`; false, with
+// nothing changed, when something does. Other failures throw.
+bool renameToFreeName(const QString& from, const QString& to);
 
 // Whether anything at all stands at `path`: a file, a folder, or a link, even one that
 // leads nowhere.

@@ -23,3 +23,7 @@ QString Workspace::tempBatch(int number) const {
 QString Workspace::runLaterBatch(int number) const {
     return path(QStringLiteral("run_later_%1.bat").arg(number));
 }
+
+QString Workspace::partialRunLaterBatch(int number) const {
+    return path(QStringLiteral(".run_later_%1.bat.part").arg(number));
+}

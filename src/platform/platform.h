@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QString>
 #include <QUrl>
+#include <exception>
 #include <functional>
 
 class QWidget;
@@ -27,6 +28,9 @@ class Platform {
     // Redraws `window` at once, also in the middle of a handler.
     virtual void repaint(QWidget& window) = 0;
 };
+
+// What the user is told of a failure: an OperationError's own text, or plain words.
+QString failureText(const std::exception& error);
 
 // Runs a handler so that an error it does not catch ends the handler, not the program:
 // the error's text is shown in a message box and the program goes on.

@@ -156,7 +156,7 @@ QImage grab(const QRect& area) {
 
 }  // namespace desktop
 
-Program::Program(const QStringList& folders) {
+Program::Program(const QStringList& folders) : root_(dir_.path()) {
     if (!dir_.isValid())
         qFatal("cannot create a workspace");
     for (const QString& folder : folders)
@@ -164,6 +164,8 @@ Program::Program(const QStringList& folders) {
     if (!QFile::copy(QStringLiteral(CORVANE_PROGRAM), path("corvane")))
         qFatal("cannot copy the program from %s", CORVANE_PROGRAM);
 }
+
+Program::Program(SameFolder first) : root_(first.as.root_) {}
 
 Program::~Program() {
     if (running()) {
@@ -173,7 +175,7 @@ Program::~Program() {
 }
 
 QString Program::path(const QString& relative) const {
-    return dir_.filePath(relative);
+    return QDir(root_).filePath(relative);
 }
 
 void Program::write(const QString& relative, const QByteArray& bytes) const {

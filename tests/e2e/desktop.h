@@ -43,6 +43,11 @@ bool waitUntil(const std::function<bool()>& done, int ms = 10000);
 class Program {
   public:
     explicit Program(const QStringList& folders = {"collections", "scripts", "temp", "logs"});
+    // A second start of `first`'s program, in its folder.
+    struct SameFolder {
+        const Program& as;
+    };
+    explicit Program(SameFolder first);
     Program(const Program&) = delete;
     ~Program();
 
@@ -81,6 +86,7 @@ class Program {
 
   private:
     QTemporaryDir dir_;
+    QString root_;
     QString extraPath_;
     QProcess process_;
     qulonglong main_ = 0;

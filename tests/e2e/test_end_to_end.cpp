@@ -48,6 +48,7 @@ class EndToEndTest : public QObject {
     void aboutWindow();
     void badInputThenFixed();
     void missingCollectionsFolder();
+    void secondProgramInTheSameFolder();
     void terminalWindowWhenInstalled();
     void savedSessionAsShown();
 
@@ -255,6 +256,27 @@ void EndToEndTest::missingCollectionsFolder() {
     QVERIFY(p.waitForExit(10000));
     QVERIFY(p.exitCode() != 0);
     QVERIFY(!p.exists("collections"));
+}
+
+void EndToEndTest::secondProgramInTheSameFolder() {
+    Program first;
+    prepare(first);
+    QVERIFY(first.start());
+    first.write("temp/temp1.bat", "echo pending\n");  // a batch file the first still needs
+
+    Program second(Program::SameFolder{first});
+    QVERIFY(second.launch());
+    answerMessage(second, "Corvane");
+    QVERIFY(second.waitForExit(10000));
+    QCOMPARE(second.exitCode(), 1);
+    QVERIFY(first.running());
+    QCOMPARE(first.read("temp/temp1.bat"), QByteArray("echo pending\n"));
+
+    // Once the first has ended, the folder is free again.
+    first.keysToMain({"alt+t", "x"});
+    QVERIFY(first.waitForExit(10000));
+    Program third(Program::SameFolder{first});
+    QVERIFY(third.start());
 }
 
 void EndToEndTest::terminalWindowWhenInstalled() {

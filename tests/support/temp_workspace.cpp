@@ -39,7 +39,8 @@ void TempWorkspace::removeFolder(const QString& relative) const {
 
 QStringList TempWorkspace::files(const QString& relative) const {
     return QDir(path(relative))
-        .entryList(QDir::Files | QDir::Hidden | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+        .entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::Dirs | QDir::NoDotAndDotDot,
+                   QDir::Name);
 }
 
 void useTestLocale() {

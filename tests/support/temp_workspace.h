@@ -23,7 +23,7 @@ class TempWorkspace {
     bool exists(const QString& relative) const;
     void makeFolder(const QString& relative) const;
     void removeFolder(const QString& relative) const;
-    // The names in a folder, sorted, hidden ones included.
+    // The names in a folder, sorted, hidden ones and links that lead nowhere included.
     QStringList files(const QString& relative) const;
 
   private:
