@@ -19,6 +19,7 @@ class CommonTest : public QObject {
     void oneProgramPerWorkspace();
     void dateTimeFormat_data();
     void dateTimeFormat();
+    void dateTimeFormatInEveryLocale();
 };
 
 void CommonTest::encodingKeepsEveryByte() {
@@ -140,6 +141,28 @@ void CommonTest::dateTimeFormat() {
     QFETCH(QDateTime, moment);
     QFETCH(QString, text);
     QCOMPARE(formatLogDateTime(locale, moment), text);
+}
+
+void CommonTest::dateTimeFormatInEveryLocale() {
+    const QDate day(2026, 12, 6);
+    const QDateTime evening(day, QTime(17, 21, 13));
+    const QList<QLocale> locales =
+        QLocale::matchingLocales(QLocale::AnyLanguage, QLocale::AnyScript, QLocale::AnyTerritory);
+    QVERIFY(locales.size() > 300);
+    for (const QLocale& locale : locales) {
+        const QString text = formatLogDateTime(locale, evening);
+        const QString where = locale.name() + QStringLiteral(": ") + text;
+        const QString zone = locale.toString(evening, QStringLiteral("t"));
+        QVERIFY2(zone.isEmpty() || !text.contains(zone), qPrintable(where));
+        for (const char* leftOver : {"()", "[]", "( )", "[ ]", ",,", "  "})
+            QVERIFY2(!text.contains(QLatin1String(leftOver)), qPrintable(where));
+        QVERIFY2(!text.endsWith(u',') && !text.endsWith(u' ') && !text.startsWith(u' '),
+                 qPrintable(where));
+        QVERIFY2(text.contains(locale.toString(day, QStringLiteral("yyyy"))), qPrintable(where));
+        // At midnight the date alone, the same date the evening's text begins with.
+        const QString midnight = formatLogDateTime(locale, QDateTime(day, QTime(0, 0)));
+        QVERIFY2(text.startsWith(midnight + u' '), qPrintable(where + " / " + midnight));
+    }
 }
 
 QTEST_GUILESS_MAIN(CommonTest)

@@ -85,6 +85,8 @@ class MainWindowTest : public QObject {
 
     void launchThroughTheWindow();
     void fileFailureLeavesProgramRunning();
+    void shiftEnterTypesALineEnd();
+    void enterPressesFocusedLaunchButtonOnly();
 
     void startupFillsListsAndEmptiesTemp();
     void startupToleratesEmptyScriptsAndMissingTemp();
@@ -99,6 +101,8 @@ class MainWindowTest : public QObject {
     void vanishedCollectionGivesMessage();
     void tooLargeFileRefused();
     void reload();
+    void selectedCollectionChosenAgainReloads();
+    void collectionListKeepsItsSelection();
     void templatePickedFromListOnly();
     void placeholderClearsOnExactMatch_data();
     void placeholderClearsOnExactMatch();
@@ -250,9 +254,10 @@ void MainWindowTest::launchThroughTheWindow() {
     // Characters a text box could turn into others reach the batch file unchanged.
     p.box("ScriptBox")->setPlainText(QString::fromUtf8("echo \xc2\xa0%s\t\xe2\x80\xa8!"));
     p.child<QPushButton>("RunCommand")->click();
+    // The line separator Shift+Enter types is a line end.
     QCOMPARE(p.ws->read("temp/temp2.bat"), QByteArray("\necho \xc2\xa0"
-                                                      "alpha\t\xe2\x80\xa8!\n\necho \xc2\xa0"
-                                                      "beta\t\xe2\x80\xa8!\n"));
+                                                      "alpha\t\n!\n\necho \xc2\xa0"
+                                                      "beta\t\n!\n"));
 }
 
 void MainWindowTest::fileFailureLeavesProgramRunning() {
@@ -274,6 +279,42 @@ void MainWindowTest::fileFailureLeavesProgramRunning() {
     QCOMPARE(p.box("LogText")->toPlainText(),
              "0-- Batch (Spawn) Launched " + kStamp + "\n\nping alpha-- End of Batch\n");
     QCOMPARE(p.platform.startedPaths().size(), 1);
+}
+
+void MainWindowTest::shiftEnterTypesALineEnd() {
+    Program p;
+    QVERIFY(p.load());
+    p.showActive();
+    auto type = [](QPlainTextEdit* box, const char* first, const char* second) {
+        box->setFocus();
+        box->selectAll();
+        QTest::keyClicks(box, first);
+        QTest::keyClick(box, Qt::Key_Return, Qt::ShiftModifier);
+        QTest::keyClicks(box, second);
+    };
+    type(p.box("ListBox"), "alpha", "beta");
+    type(p.box("ScriptBox"), "echo %s", "ping %s");
+    p.child<QPushButton>("RunCommand")->click();
+    QCOMPARE(p.ws->read("temp/temp1.bat"),
+             QByteArray("\necho alpha\nping alpha\n\necho beta\nping beta\n"));
+}
+
+void MainWindowTest::enterPressesFocusedLaunchButtonOnly() {
+    Program p;
+    QVERIFY(p.load());
+    p.showActive();
+    for (const char* name : {"DelayText", "ListBox", "ComboTask"}) {
+        QWidget* control = p.child<QWidget>(name);
+        control->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    }
+    QCOMPARE(p.platform.messages(), QStringList{});
+    QPushButton* button = p.child<QPushButton>("RunCommand");
+    button->setFocus();
+    QTest::keyClick(button, Qt::Key_Return);
+    QTest::keyClick(button, Qt::Key_Enter);
+    QCOMPARE(p.platform.messages(),
+             (QStringList{"You dummy. Add some servers!", "You dummy. Add some servers!"}));
 }
 
 void MainWindowTest::startupFillsListsAndEmptiesTemp() {
@@ -470,6 +511,57 @@ void MainWindowTest::reload() {
     p.action("MenuReload")->trigger();  // the file has gone: quietly nothing
     QCOMPARE(p.box("ListBox")->toPlainText(), QStringLiteral("edited"));
     QCOMPARE(p.platform.events.size(), 0);
+}
+
+void MainWindowTest::selectedCollectionChosenAgainReloads() {
+    Program p;
+    p.ws->write("collections/a.txt", "alpha");
+    p.ws->write("collections/b.txt", "beta");
+    QVERIFY(p.load());
+    p.showActive();
+    QListWidget* list = p.listFile();
+    const QPoint first = list->visualItemRect(list->item(0)).center();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, first);
+    QCOMPARE(p.box("ListBox")->toPlainText(), QStringLiteral("alpha"));
+
+    // A click on the selected file loads it again, with what changed on disk.
+    p.box("ListBox")->setPlainText(QStringLiteral("edited"));
+    p.ws->write("collections/a.txt", "alpha\ngamma");
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, first);
+    QCOMPARE(p.box("ListBox")->toPlainText(), QStringLiteral("alpha\ngamma"));
+
+    // So does Space on it.
+    p.box("ListBox")->setPlainText(QStringLiteral("edited"));
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Space);
+    QCOMPARE(p.box("ListBox")->toPlainText(), QStringLiteral("alpha\ngamma"));
+    QCOMPARE(p.platform.messages(), QStringList{});
+}
+
+void MainWindowTest::collectionListKeepsItsSelection() {
+    Program p;
+    p.ws->write("collections/a.txt", "alpha");
+    QVERIFY(p.load());
+    p.showActive();
+    QListWidget* list = p.listFile();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(0)).center());
+    QCOMPARE(list->selectedItems().size(), 1);
+
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                      list->visualItemRect(list->item(0)).center());
+    QCOMPARE(list->selectedItems().size(), 1);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      QPoint(10, list->viewport()->height() - 5));  // below the rows
+    QCOMPARE(list->selectedItems().size(), 1);
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Space, Qt::ControlModifier);
+    QCOMPARE(list->selectedItems().size(), 1);
+
+    // So the reload still knows its file.
+    p.box("ListBox")->setPlainText(QStringLiteral("edited"));
+    p.action("MenuReload")->trigger();
+    QCOMPARE(p.box("ListBox")->toPlainText(), QStringLiteral("alpha"));
 }
 
 void MainWindowTest::templatePickedFromListOnly() {

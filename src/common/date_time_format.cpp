@@ -1,5 +1,7 @@
 #include "common/date_time_format.h"
 
+#include <QRegularExpression>
+
 namespace {
 
 // Applies `edit` to the unquoted stretches of a Qt date/time format, so that literal
@@ -34,9 +36,12 @@ QString dateFormatWithFullYear(const QLocale& locale) {
     });
 }
 
+// The time zone goes together with what only served to set it off: the brackets around
+// it and the commas and blanks beside it ("HH:mm:ss (t)", "h:mm:ss AP, t", "t APh:mm:ss").
 QString timeFormatWithoutZone(const QLocale& locale) {
+    static const QRegularExpression zone(QStringLiteral("[\\s,]*[(\\[]?t+[)\\]]?[\\s,]*"));
     const QString format = editUnquoted(locale.timeFormat(QLocale::LongFormat), [](QString part) {
-        part.remove(u't');
+        part.replace(zone, QStringLiteral(" "));
         return part;
     });
     return format.trimmed();

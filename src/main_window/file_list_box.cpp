@@ -2,6 +2,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QSignalBlocker>
 
 FileListBox::FileListBox(QWidget* parent) : QListWidget(parent) {
@@ -32,4 +34,43 @@ void FileListBox::refresh() {
 QString FileListBox::selectedFileName() const {
     const QList<QListWidgetItem*> selected = selectedItems();
     return selected.isEmpty() ? QString() : selected.first()->text();
+}
+
+QItemSelectionModel::SelectionFlags FileListBox::selectionCommand(const QModelIndex& index,
+                                                                  const QEvent* event) const {
+    // Ctrl+click or Ctrl+Space would deselect the file; a file list box keeps it.
+    const QItemSelectionModel::SelectionFlags command = QListWidget::selectionCommand(index, event);
+    if (command & (QItemSelectionModel::Deselect | QItemSelectionModel::Toggle))
+        return QItemSelectionModel::NoUpdate;
+    return command;
+}
+
+void FileListBox::mousePressEvent(QMouseEvent* event) {
+    const QModelIndex index = indexAt(event->position().toPoint());
+    if (!index.isValid()) {
+        setFocus(Qt::MouseFocusReason);  // the empty area below the rows selects nothing
+        return;
+    }
+    pressedSelected_ = selectionModel()->isSelected(index) ? QPersistentModelIndex(index)
+                                                           : QPersistentModelIndex();
+    QListWidget::mousePressEvent(event);
+}
+
+void FileListBox::mouseReleaseEvent(QMouseEvent* event) {
+    QListWidget::mouseReleaseEvent(event);
+    const QModelIndex index = indexAt(event->position().toPoint());
+    const bool again = event->button() == Qt::LeftButton && index.isValid() &&
+                       index == pressedSelected_ && selectionModel()->isSelected(index);
+    pressedSelected_ = QPersistentModelIndex();
+    if (again)
+        emit selectedFileChosenAgain();
+}
+
+void FileListBox::keyPressEvent(QKeyEvent* event) {
+    const bool choose = event->key() == Qt::Key_Space || event->key() == Qt::Key_Select;
+    const QModelIndex current = currentIndex();
+    const bool wasSelected = current.isValid() && selectionModel()->isSelected(current);
+    QListWidget::keyPressEvent(event);
+    if (choose && wasSelected && selectionModel()->isSelected(current))
+        emit selectedFileChosenAgain();
 }

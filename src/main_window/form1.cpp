@@ -17,10 +17,12 @@
 
 namespace {
 
-// A text box keeps paragraphs; the program's texts use its line end.
+// A text box keeps paragraphs, and Shift+Enter types a line separator; both are line
+// ends in the program's texts, as a Windows text box gives CR LF for either.
 QString programText(const QPlainTextEdit* box) {
     QString text = box->document()->toRawText();
     text.replace(QChar::ParagraphSeparator, kLineEnd);
+    text.replace(QChar::LineSeparator, kLineEnd);
     return text;
 }
 
@@ -57,6 +59,8 @@ Form1::Form1(const Workspace& workspace, Platform& platform, QWidget* parent)
 
     // A pick by mouse or arrow keys selects a file; focus alone only makes a row current.
     connectHandler(platform_, ui_->ListFile, &QListWidget::itemSelectionChanged, this,
+                   &Form1::ListFileClick);
+    connectHandler(platform_, ui_->ListFile, &FileListBox::selectedFileChosenAgain, this,
                    &Form1::ListFileClick);
     connectHandler(platform_, ui_->ComboTask, &QComboBox::activated, this, &Form1::ComboTaskClick);
     connectHandler(platform_, ui_->CheckSpawn, &QCheckBox::toggled, this, &Form1::CheckSpawnClick);
