@@ -26,6 +26,11 @@ class FakeWindow : public LaunchWindow {
     void appendLogText(const QString& text) override { logText += text; }
     LaunchMode launchMode() const override { return mode; }
     void repaintWindow() override { ++repaints; }
+    void setStoppable(bool on) override {
+        stoppable = on;
+        stoppableChanges.append(on);
+    }
+    bool stopRequested() const override { return stop; }
 
     QString listBox;
     QString scriptBox;
@@ -33,6 +38,9 @@ class FakeWindow : public LaunchWindow {
     QString logText;
     LaunchMode mode = LaunchMode::Normal;
     int repaints = 0;
+    bool stoppable = false;
+    QList<bool> stoppableChanges;
+    bool stop = false;
 };
 
 const char* modeName(LaunchMode mode) {
@@ -115,6 +123,8 @@ class BatchEngineTest : public QObject {
     void spawnPauses();
     void spawnTrailingLineBreakUsesNumber();
     void spawnWinsOverRunLater();
+    void spawnStoppedDuringPause();
+    void spawnStoppedWithoutPause();
     void numberingAcrossModes();
 
     void runLaterSavesAndStartsNothing();
@@ -491,7 +501,9 @@ void BatchEngineTest::spawnLaunch() {
             order.append(event.kind == RecordingPlatform::Kind::Pause ? "pause" : event.text);
     }
     QCOMPARE(order, (QStringList{ws->path("temp/temp1.bat"), "pause", ws->path("temp/temp2.bat")}));
-    QCOMPARE(window.repaints, 2 * 4);
+    // Drawn right before the pause and at the end; between them no 50 ms passed.
+    QCOMPARE(window.repaints, 2);
+    QCOMPARE(window.stoppableChanges, (QList<bool>{true, false}));
 
     // Right after: the counter already stands at 2, so the first server waits too.
     platform.clear();
@@ -542,6 +554,49 @@ void BatchEngineTest::spawnTrailingLineBreakUsesNumber() {
     window.mode = LaunchMode::Normal;
     launch();
     QVERIFY(ws->exists("temp/temp5.bat"));  // the turn that found only the empty line took 4
+}
+
+void BatchEngineTest::spawnStoppedDuringPause() {
+    window.mode = LaunchMode::Spawn;
+    window.delay = QStringLiteral("5");
+    fill(QStringLiteral("s1\ns2\ns3\ns4\ns5"));
+    int pauses = 0;
+    platform.whilePaused = [&](int) {
+        if (++pauses == 2)
+            window.stop = true;  // the user stops while the third server waits
+    };
+    launch();
+    QCOMPARE(platform.startedPaths(),
+             (QStringList{ws->path("temp/temp1.bat"), ws->path("temp/temp2.bat")}));
+    QCOMPARE(platform.pauses(), (QList<int>{5000, 5000}));
+    QCOMPARE(ws->files("temp"), (QStringList{"srvtemp.txt", "temp1.bat", "temp2.bat"}));
+    QCOMPARE(ws->read("logs/log.txt"),
+             "Corvane (SPAWN-MODE) launched 12/6/2026 5:21:13 AM\n\n"
+             "ping s1\n\nping s2\n\nping s3\n\nNot started: s3\n"
+             "Stopped by the user after 2 of 5 servers.\n" +
+                 kSeparator + "\n");
+    QCOMPARE(window.logText, "5000-- Batch (Spawn) Launched " + kStamp +
+                                 "\nping s1\nPausing 5 seconds ...\nping s2\n"
+                                 "-- Stopped after 2 of 5 servers\n");
+    QCOMPARE(window.stoppableChanges, (QList<bool>{true, false}));
+    QCOMPARE(platform.messages(), QStringList{});
+}
+
+void BatchEngineTest::spawnStoppedWithoutPause() {
+    // With no delay the stop is taken before the next start all the same.
+    window.mode = LaunchMode::Spawn;
+    fill(QStringLiteral("s1\ns2\ns3"));
+    launch();
+    window.stop = true;  // asked for during the first server of the next launch
+    platform.clear();
+    launch();
+    QCOMPARE(platform.startedPaths(), QStringList{});
+    QVERIFY(!ws->exists("temp/temp4.bat"));
+    QVERIFY(ws->read("logs/log.txt")
+                .endsWith("ping s1\n\nNot started: s1\n"
+                          "Stopped by the user after 0 of 3 servers.\n" +
+                          kSeparator + "\n"));
+    QVERIFY(window.logText.endsWith("-- Stopped after 0 of 3 servers\n"));
 }
 
 void BatchEngineTest::spawnWinsOverRunLater() {

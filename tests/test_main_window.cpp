@@ -86,6 +86,8 @@ class MainWindowTest : public QObject {
     void launchThroughTheWindow();
     void fileFailureLeavesProgramRunning();
     void shiftEnterTypesALineEnd();
+    void launchTakesNoInputButStop_data();
+    void launchTakesNoInputButStop();
     void enterPressesFocusedLaunchButtonOnly();
 
     void startupFillsListsAndEmptiesTemp();
@@ -279,6 +281,59 @@ void MainWindowTest::fileFailureLeavesProgramRunning() {
     QCOMPARE(p.box("LogText")->toPlainText(),
              "0-- Batch (Spawn) Launched " + kStamp + "\n\nping alpha-- End of Batch\n");
     QCOMPARE(p.platform.startedPaths().size(), 1);
+}
+
+void MainWindowTest::launchTakesNoInputButStop_data() {
+    QTest::addColumn<bool>("byEsc");
+    QTest::newRow("STOP button") << false;
+    QTest::newRow("Esc") << true;
+}
+
+void MainWindowTest::launchTakesNoInputButStop() {
+    QFETCH(bool, byEsc);
+    Program p;
+    QVERIFY(p.load());
+    p.showActive();
+    QPushButton* button = p.child<QPushButton>("RunCommand");
+    QCheckBox* save = p.child<QCheckBox>("CheckSave");
+    QLineEdit* delay = p.child<QLineEdit>("DelayText");
+    p.child<QCheckBox>("CheckSpawn")->setChecked(true);
+    delay->setText(QStringLiteral("5"));
+    p.box("ListBox")->setPlainText(QStringLiteral("s1\ns2\ns3\ns4\ns5"));
+    p.box("ScriptBox")->setPlainText(QStringLiteral("ping %s"));
+
+    QStringList captions;
+    int pauses = 0;
+    p.platform.whilePaused = [&](int) {
+        captions.append(button->text());
+        // What the user does while the second server waits changes nothing...
+        QTest::mouseClick(save, Qt::LeftButton);
+        delay->setFocus();
+        QTest::keyClicks(delay, "9");
+        p.action("Exit")->trigger();  // a menu item reached by some other way
+        p.form->close();
+        if (++pauses == 2) {
+            // ...but the stop, before the third server.
+            if (byEsc)
+                QTest::keyClick(p.box("ListBox"), Qt::Key_Escape);
+            else
+                QTest::mouseClick(button, Qt::LeftButton);
+        }
+    };
+    QTest::mouseClick(button, Qt::LeftButton);
+
+    QCOMPARE(captions, (QStringList{"STOP", "STOP"}));
+    QCOMPARE(button->text(), QStringLiteral("LAUNCH CORVANE"));
+    QVERIFY(!save->isChecked());
+    QCOMPARE(delay->text(), QStringLiteral("5"));
+    QVERIFY(p.form->isVisible());
+    QCOMPARE(p.platform.startedPaths().size(), 2);
+    QCOMPARE(p.platform.interruptedPauses, 1);
+    QVERIFY(p.box("LogText")->toPlainText().endsWith("-- Stopped after 2 of 5 servers\n"));
+
+    // After the launch the window takes input again, and a click launches.
+    QTest::mouseClick(save, Qt::LeftButton);
+    QVERIFY(save->isChecked());
 }
 
 void MainWindowTest::shiftEnterTypesALineEnd() {

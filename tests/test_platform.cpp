@@ -12,6 +12,7 @@ class PlatformTest : public QObject {
     void handlerErrorsBecomeMessages();
     void batchFileRunsAsSeparateProcess();
     void missingShellIsReported();
+    void pauseWaitsAliveAndCanBeCut();
 };
 
 void PlatformTest::handlerErrorsBecomeMessages() {
@@ -61,6 +62,24 @@ void PlatformTest::missingShellIsReported() {
         QCOMPARE(error.message(), QStringLiteral("Cannot start %1: the shell %2 was not found.")
                                       .arg(path, ws.path("no-such-shell")));
     }
+}
+
+void PlatformTest::pauseWaitsAliveAndCanBeCut() {
+    DesktopPlatform platform;
+    int ticks = 0;
+    QTimer ticker;
+    ticker.callOnTimeout([&] { ++ticks; });
+    ticker.start(10);
+    QElapsedTimer waited;
+    waited.start();
+    platform.pause(200);
+    QVERIFY(waited.elapsed() >= 200);
+    QVERIFY(ticks >= 5);  // events went on being handled during the pause
+
+    QTimer::singleShot(50, [&] { platform.interruptPause(); });
+    waited.restart();
+    platform.pause(60000);
+    QVERIFY(waited.elapsed() < 5000);
 }
 
 QTEST_GUILESS_MAIN(PlatformTest)

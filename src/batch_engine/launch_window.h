@@ -18,7 +18,12 @@ class LaunchWindow {
     virtual void appendLogText(const QString& text) = 0;
     // What the check boxes CheckSpawn and CheckSave choose.
     virtual LaunchMode launchMode() const = 0;
+    // Draws the window as it stands, in the middle of a launch.
     virtual void repaintWindow() = 0;
+    // While a launch can be stopped, the launch button offers it; the user's word is
+    // then read before each start.
+    virtual void setStoppable(bool stoppable) = 0;
+    virtual bool stopRequested() const = 0;
 };
 
 // What the template box holds until the user writes or picks a template.

@@ -1,5 +1,6 @@
 #include "batch_engine/launcher.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
@@ -22,12 +23,13 @@ const QString kLogBoxHeader = QStringLiteral("-- Batch (Spawn) Launched ");
 const QString kLogBoxEnd = QStringLiteral("-- End of Batch");
 const QString kRunLogSeparator(67, u'-');
 
-// Collects what a launch appends to the log box and hands it over in one piece, so
-// that a launch costs one widget update instead of one per server. Whatever was
+// Collects what a launch appends to the log box and hands it over at the moments the
+// window is drawn: one widget update per drawing instead of one per server, and at most
+// one drawing every 50 ms unless the launch is about to wait or ends. Whatever was
 // collected reaches the box also when the launch fails half-way.
 class LogBox {
   public:
-    explicit LogBox(LaunchWindow& window) : window_(window) {}
+    explicit LogBox(LaunchWindow& window) : window_(window) { sinceShown_.start(); }
     ~LogBox() { flush(); }
     void append(QStringView text) { pending_ += text; }
     void flush() {
@@ -35,14 +37,34 @@ class LogBox {
             window_.appendLogText(pending_);
         pending_.clear();
     }
-    void repaint() {
+    // Draws the window when the last drawing is 50 ms old.
+    void show() {
+        if (sinceShown_.hasExpired(kShowEveryMs))
+            showNow();
+    }
+    void showNow() {
         flush();
         window_.repaintWindow();
+        sinceShown_.restart();
     }
 
   private:
+    static constexpr qint64 kShowEveryMs = 50;
     LaunchWindow& window_;
     QString pending_;
+    QElapsedTimer sinceShown_;
+};
+
+// Offers the launch button as a stop button for as long as it lives.
+class StoppableLaunch {
+  public:
+    explicit StoppableLaunch(LaunchWindow& window) : window_(window) { window_.setStoppable(true); }
+    ~StoppableLaunch() { window_.setStoppable(false); }
+    StoppableLaunch(const StoppableLaunch&) = delete;
+    StoppableLaunch& operator=(const StoppableLaunch&) = delete;
+
+  private:
+    LaunchWindow& window_;
 };
 
 // The server spool file read back: the launch works from what reached the disk.
@@ -72,6 +94,8 @@ class LaunchRecord {
         runLog_.write(kLineEnd + kLineEnd);
     }
     void flush() { runLog_.flush(); }
+    // A line of the run log after the servers' blocks.
+    void note(const QString& line) { runLog_.write(line + kLineEnd); }
     void endLogBox() {
         logBox.append(kLogBoxEnd + kLineEnd);
         logBox.flush();
@@ -214,6 +238,7 @@ void Launcher::runNormal(LaunchWindow& window, const QString& script) {
         batch.close();
         record.flush();
         record.endLogBox();
+        platform_.prepareStarts();
         platform_.startBatch(BatchPath);
     });
 }
@@ -243,13 +268,18 @@ void Launcher::runRunLater(LaunchWindow& window, const QString& script) {
 
 void Launcher::runSpawn(LaunchWindow& window, const QString& script, const QString& delayText) {
     recorded(window, kSpawnLogHeader, [&](LaunchRecord& record, const ServerLines& lines) {
+        const StoppableLaunch stoppable(window);
         LogBox& logBox = record.logBox;
         const Composer composer(script);
         const QString pauseLine =
             QStringLiteral("Pausing ") + delayText + QStringLiteral(" seconds ...");
         const int pause = pauseMs(DelayMs);
+        const qsizetype servers = lines.servers().size();
+        qsizetype started = 0;
+        bool stopped = false;
+        platform_.prepareStarts();
         for (QStringView server : lines.servers()) {
-            logBox.repaint();
+            logBox.show();
             BatchPath = nextBatchPath(LaunchMode::Spawn);
             BatchText = composer.compose(server);
             OutputFile batch = createBatch(LaunchMode::Spawn);
@@ -259,23 +289,41 @@ void Launcher::runSpawn(LaunchWindow& window, const QString& script, const QStri
             record.flush();
             // The counter, not the place in the collection, decides: every launch after the
             // first pauses before its first server too.
-            if (ServerNumber > 1) {
-                if (pause > 0)
-                    platform_.pause(pause);
-                logBox.append(pauseLine + kLineEnd);
+            const bool pauses = ServerNumber > 1;
+            if (pauses && pause > 0 && !window.stopRequested()) {
+                logBox.showNow();
+                platform_.pause(pause);
             }
+            if (window.stopRequested()) {
+                // Written and recorded, but it will not run: neither its file nor the
+                // record may let it pass for started.
+                QFile::remove(BatchPath);
+                record.note(QStringLiteral("Not started: ") + server.toString());
+                stopped = true;
+                break;
+            }
+            if (pauses)
+                logBox.append(pauseLine + kLineEnd);
             logBox.append(BatchText + kLineEnd);
-            // Two repaints in a row before the start, as the launch has always made them.
-            logBox.repaint();
-            logBox.repaint();
+            logBox.show();
             platform_.startBatch(BatchPath);
-            logBox.repaint();
+            ++started;
+        }
+        if (stopped) {
+            record.note(QStringLiteral("Stopped by the user after %1 of %2 servers.")
+                            .arg(started)
+                            .arg(servers));
+            logBox.append(
+                QStringLiteral("-- Stopped after %1 of %2 servers").arg(started).arg(servers) +
+                kLineEnd);
+            logBox.showNow();
+            return;
         }
         if (lines.emptyLinesAfterLast()) {
             // The turn that finds only empty lines still uses up a number.
-            logBox.repaint();
             BatchPath = nextBatchPath(LaunchMode::Spawn);
         }
         record.endLogBox();
+        logBox.showNow();
     });
 }

@@ -4,7 +4,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLayout>
+#include <QMessageBox>
+#include <QScopeGuard>
 #include <QTextCursor>
 #include <QTextDocument>
 
@@ -149,12 +152,18 @@ void Form1::repaintWindow() {
 // --- Events -----------------------------------------------------------------------------
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    if (launching_ && keepsInputOut(watched, event))
+        return true;
     if (watched == ui_->ScriptBox && event->type() == QEvent::FocusIn)
         runHandler(platform_, [this] { ScriptBoxGotFocus(); });
     return QMainWindow::eventFilter(watched, event);
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
+    if (launching_) {
+        event->ignore();  // the launch ends first; Stop is there for a Spawn Mode launch
+        return;
+    }
     CleanupTemp();
     if (about_)
         about_->close();
@@ -219,7 +228,72 @@ void Form1::CheckSpawnClick() {
 // --- Launch -----------------------------------------------------------------------------
 
 void Form1::RunCommandClick() {
+    if (launching_) {
+        requestStop();  // the button reads STOP now
+        return;
+    }
+    launching_ = true;
+    stopRequested_ = false;
+    qApp->installEventFilter(this);
+    const auto done = qScopeGuard([this] {
+        qApp->removeEventFilter(this);
+        launching_ = false;
+    });
     launcher_.run(*this);
+}
+
+void Form1::setStoppable(bool stoppable) {
+    stoppable_ = stoppable;
+    ui_->RunCommand->setText(stoppable ? QStringLiteral("STOP") : QStringLiteral("LAUNCH CORVANE"));
+}
+
+void Form1::requestStop() {
+    if (!stoppable_)
+        return;
+    stopRequested_ = true;
+    platform_.interruptPause();
+}
+
+bool Form1::keepsInputOut(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+        case QEvent::TabletPress:
+        case QEvent::TabletRelease:
+        case QEvent::DragEnter:
+        case QEvent::Drop:
+        case QEvent::InputMethod:
+            break;
+        default:
+            return false;
+    }
+    // Input arrives at a window first and then at its widget: the widget decides.
+    const auto* widget = qobject_cast<QWidget*>(watched);
+    if (!widget)
+        return false;
+    // A message box the launch shows (Run Later's) takes its answer as always.
+    if (qobject_cast<QMessageBox*>(widget->window()))
+        return false;
+    if (stoppable_) {
+        if (widget == ui_->RunCommand && event->type() != QEvent::MouseButtonDblClick &&
+            (event->type() == QEvent::MouseButtonPress ||
+             event->type() == QEvent::MouseButtonRelease))
+            return false;
+        if (event->type() == QEvent::KeyPress &&
+            static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)
+            requestStop();
+    }
+    return true;
 }
 
 // --- Tools and About menus ----------------------------------------------------------------

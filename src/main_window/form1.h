@@ -40,6 +40,8 @@ class Form1 : public QMainWindow, public LaunchWindow {
     void appendLogText(const QString& text) override;
     LaunchMode launchMode() const override;
     void repaintWindow() override;
+    void setStoppable(bool stoppable) override;
+    bool stopRequested() const override { return stopRequested_; }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -61,6 +63,10 @@ class Form1 : public QMainWindow, public LaunchWindow {
     void CleanupTemp();
 
     void loadWholeFile(const QString& path, QPlainTextEdit* box);
+    // While a launch runs, the window is drawn and answers the desktop, but no user input
+    // reaches it, apart from the stop of a launch that can be stopped.
+    bool keepsInputOut(QObject* watched, QEvent* event);
+    void requestStop();
     frmabout& ensureAboutWindow();
 
     std::unique_ptr<Ui::Form1> ui_;
@@ -69,4 +75,7 @@ class Form1 : public QMainWindow, public LaunchWindow {
     Launcher launcher_;
     QString FilePath;  // the file a loader was last asked to load
     QPointer<frmabout> about_;
+    bool launching_ = false;
+    bool stoppable_ = false;
+    bool stopRequested_ = false;
 };

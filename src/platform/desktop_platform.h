@@ -1,8 +1,15 @@
 #pragma once
 
+#include <sys/types.h>
+
+#include <QList>
 #include <QStringList>
+#include <QTimer>
+#include <optional>
 
 #include "platform/platform.h"
+
+class QEventLoop;
 
 // The real outside world on a Linux desktop.
 class DesktopPlatform : public Platform {
@@ -13,15 +20,25 @@ class DesktopPlatform : public Platform {
     explicit DesktopPlatform(QString shell = QStringLiteral("/bin/sh"),
                              QStringList terminals = {QStringLiteral("x-terminal-emulator"),
                                                       QStringLiteral("xterm")});
+    ~DesktopPlatform() override;
 
     void showMessage(const QString& caption, const QString& text) override;
+    void prepareStarts() override;
     void startBatch(const QString& path) override;
     void pause(int milliseconds) override;
+    void interruptPause() override;
     void openWebPage(const QUrl& url) override;
     QDateTime now() override;
     void repaint(QWidget& window) override;
 
   private:
+    // Collects the exit of the processes started so far, so none lingers as a zombie.
+    void reapChildren();
+
     QString shell_;
     QStringList terminals_;
+    std::optional<QString> terminal_;  // found by prepareStarts(); empty when there is none
+    QEventLoop* pause_ = nullptr;
+    QList<pid_t> children_;
+    QTimer reaper_;
 };

@@ -17,15 +17,22 @@ class Platform {
 
     // A modal box with an OK button only and no icon; returns when the user closes it.
     virtual void showMessage(const QString& caption, const QString& text) = 0;
+    // Looks up, once for the starts of one launch, what starting a batch file takes
+    // (the shell, a terminal window).
+    virtual void prepareStarts() = 0;
     // Starts the batch file at `path` as a separate process and does not wait for it.
     // Throws OperationError when the start fails at once.
     virtual void startBatch(const QString& path) = 0;
-    // Blocks the calling thread for `milliseconds`.
+    // Waits `milliseconds` on the calling thread. The windows go on painting and
+    // answering the desktop meanwhile; what reaches them from the user is up to them.
+    // Returns early after interruptPause().
     virtual void pause(int milliseconds) = 0;
+    virtual void interruptPause() = 0;
     // Opens a web page with the system's default action; the outcome is not reported.
     virtual void openWebPage(const QUrl& url) = 0;
     virtual QDateTime now() = 0;
-    // Redraws `window` at once, also in the middle of a handler.
+    // Redraws `window` at once, also in the middle of a handler, and lets the desktop
+    // see that the program is alive.
     virtual void repaint(QWidget& window) = 0;
 };
 

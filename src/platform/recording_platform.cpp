@@ -37,6 +37,8 @@ void RecordingPlatform::pause(int milliseconds) {
     Event pause = event(Kind::Pause);
     pause.milliseconds = milliseconds;
     events.append(pause);
+    if (whilePaused)
+        whilePaused(milliseconds);
 }
 
 void RecordingPlatform::openWebPage(const QUrl& url) {

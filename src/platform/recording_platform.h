@@ -19,8 +19,10 @@ class RecordingPlatform : public Platform {
     };
 
     void showMessage(const QString& caption, const QString& text) override;
+    void prepareStarts() override { ++preparedStarts; }
     void startBatch(const QString& path) override;
     void pause(int milliseconds) override;
+    void interruptPause() override { ++interruptedPauses; }
     void openWebPage(const QUrl& url) override;
     QDateTime now() override { return clock; }
     void repaint(QWidget& window) override;
@@ -47,6 +49,10 @@ class RecordingPlatform : public Platform {
     QDateTime clock;
     // Runs while a message box would be open, to look at the program at that moment.
     std::function<void(const QString& caption, const QString& text)> whileMessageOpen;
+    // Runs during each pause, as the user's clicks would.
+    std::function<void(int milliseconds)> whilePaused;
     // Makes every start fail, as a missing shell would.
     bool failStarts = false;
+    int preparedStarts = 0;
+    int interruptedPauses = 0;
 };
