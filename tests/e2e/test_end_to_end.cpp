@@ -42,6 +42,7 @@ class EndToEndTest : public QObject {
   private slots:
     void startupAndNormalWorkflow();
     void spawnModeStaggersStarts();
+    void spawnModeStoppedByEsc();
     void runLaterSavesWithoutRunning();
     void modeWarning();
     void toolsMenuByAccessKeys();
@@ -154,6 +155,42 @@ void EndToEndTest::spawnModeStaggersStarts() {
     }
     QVERIFY2(times[1] - times[0] >= 0.9 && times[2] - times[1] >= 0.9, qPrintable(out.join(" | ")));
     QCOMPARE(p.files("temp"), (QStringList{"srvtemp.txt", "temp1.bat", "temp2.bat", "temp3.bat"}));
+}
+
+void EndToEndTest::spawnModeStoppedByEsc() {
+    Program p;
+    p.write("collections/a-five.txt", "s1\ns2\ns3\ns4\ns5");
+    p.write("scripts/stamp.txt",
+            "read up rest < /proc/uptime; echo %s $up >> '" + p.path("spawn.txt").toUtf8() + "'\n");
+    QVERIFY(p.start());
+    pickFirstCollectionAndTemplate(p);
+    p.click(kCheckSpawn.x(), kCheckSpawn.y());
+    setDelay(p, "2");
+    launch(p);
+    QVERIFY(waitUntil([&] { return lines(p.read("spawn.txt")).size() == 2; }, 10000));
+
+    // While the third server waits: a click on Run Later and typing into the delay box
+    // change nothing; Esc stops the launch.
+    p.click(kCheckSave.x(), kCheckSave.y());
+    p.click(kDelayText.x(), kDelayText.y());
+    desktop::type("9");
+    p.keysToMain({"Escape"});
+    QTest::qWait(3000);
+    QCOMPARE(lines(p.read("spawn.txt")).size(), 2);
+    QCOMPARE(p.files("temp"), (QStringList{"srvtemp.txt", "temp1.bat", "temp2.bat"}));
+    QVERIFY2(p.read("logs/log.txt")
+                 .endsWith("Not started: s3\nStopped by the user after 2 of 5 servers.\n" +
+                           QByteArray(67, '-') + "\n"),
+             p.read("logs/log.txt").constData());
+
+    // The same launch again: still Spawn Mode with a delay of 2, the first server after
+    // one pause, as the counter stands above 1.
+    const double before = lines(p.read("spawn.txt")).size();
+    launch(p);
+    QVERIFY(waitUntil([&] { return lines(p.read("spawn.txt")).size() == before + 1; }, 6000));
+    QVERIFY(p.read("logs/log.txt").contains("Corvane (SPAWN-MODE) launched"));
+    p.keysToMain({"Escape"});
+    QVERIFY(p.running());
 }
 
 void EndToEndTest::runLaterSavesWithoutRunning() {
