@@ -23,7 +23,7 @@ class FakeWindow : public LaunchWindow {
     QString delayText() const override { return delay; }
     void setDelayText(const QString& text) override { delay = text; }
     void setLogText(const QString& text) override { logText = text; }
-    void appendLogText(const QString& text) override { logText += text; }
+    void appendLogText(QString text) override { logText += text; }
     LaunchMode launchMode() const override { return mode; }
     void repaintWindow() override { ++repaints; }
     void setStoppable(bool on) override {
@@ -256,9 +256,10 @@ void BatchEngineTest::serverLineRules() {
     QFETCH(bool, emptyLinesAfterLast);
     const ServerLines lines(text);
     QStringList read;
-    for (QStringView server : lines.servers())
+    for (QStringView server : lines)
         read.append(server.toString());
     QCOMPARE(read, servers);
+    QCOMPARE(lines.count(), servers.size());
     QCOMPARE(lines.emptyLinesAfterLast(), emptyLinesAfterLast);
     QCOMPARE(ServerLines::anyServer(text), !servers.isEmpty());
 }

@@ -8,11 +8,16 @@ Composer::Composer(const QString& batchTemplate)
 
 QString Composer::compose(QStringView server) const {
     QString text;
-    text.reserve(fixedLength_ + (pieces_.size() - 1) * server.size());
+    composeInto(text, server);
+    return text;
+}
+
+void Composer::composeInto(QString& text, QStringView server) const {
+    text.clear();  // keeps the memory
+    text.reserve(length(server.size()));
     text += pieces_.first();
     for (qsizetype i = 1; i < pieces_.size(); ++i) {
         text += server;
         text += pieces_[i];
     }
-    return text;
 }

@@ -15,7 +15,8 @@ class LaunchWindow {
     virtual QString delayText() const = 0;
     virtual void setDelayText(const QString& text) = 0;
     virtual void setLogText(const QString& text) = 0;
-    virtual void appendLogText(const QString& text) = 0;
+    // Taken by value: a launch hands over a large text it no longer needs.
+    virtual void appendLogText(QString text) = 0;
     // What the check boxes CheckSpawn and CheckSave choose.
     virtual LaunchMode launchMode() const = 0;
     // Draws the window as it stands, in the middle of a launch.

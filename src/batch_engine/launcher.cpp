@@ -31,11 +31,12 @@ class LogBox {
   public:
     explicit LogBox(LaunchWindow& window) : window_(window) { sinceShown_.start(); }
     ~LogBox() { flush(); }
+    void reserve(qsizetype size) { pending_.reserve(size); }
     void append(QStringView text) { pending_ += text; }
+    void append(QLatin1StringView text) { pending_ += text; }
     void flush() {
         if (!pending_.isEmpty())
-            window_.appendLogText(pending_);
-        pending_.clear();
+            window_.appendLogText(std::exchange(pending_, QString()));
     }
     // Draws the window when the last drawing is 50 ms old.
     void show() {
@@ -91,7 +92,8 @@ class LaunchRecord {
     }
     void addServer(QStringView batchText) {
         runLog_.write(batchText);
-        runLog_.write(kLineEnd + kLineEnd);
+        runLog_.write(kLineEnd);
+        runLog_.write(kLineEnd);
     }
     void flush() { runLog_.flush(); }
     // A line of the run log after the servers' blocks.
@@ -133,28 +135,35 @@ void Launcher::run(LaunchWindow& window) {
     DelayMs = *delayMs;
     window.setLogText(delayMsText(DelayMs));
 
-    const QString servers = window.listBoxText();
     // Nothing can change the template box while the launch runs, so one read serves
     // every server.
     const QString script = window.scriptBoxText();
-    if (!ServerLines::anyServer(servers))
-        throw OperationError(kNoServersMessage);
-    if (script.isEmpty())
-        throw OperationError(kNoScriptMessage);
-    if (script == kPlaceholderText)
-        throw OperationError(kPlaceholderScriptMessage);
-    for (const QString& folder : {workspace_.tempFolder(), workspace_.logsFolder()}) {
-        if (!QFileInfo(folder).isDir()) {
-            throw OperationError(
-                QStringLiteral("The folder %1 does not exist. Create it and launch again.")
-                    .arg(folder));
+    {
+        // The collection as the box holds it is needed only until it is in the spool
+        // file; the launch works from what it reads back.
+        const QString servers = window.listBoxText();
+        if (!ServerLines::anyServer(servers))
+            throw OperationError(kNoServersMessage);
+        if (script.isEmpty())
+            throw OperationError(kNoScriptMessage);
+        if (script == kPlaceholderText)
+            throw OperationError(kPlaceholderScriptMessage);
+        for (const QString& folder : {workspace_.tempFolder(), workspace_.logsFolder()}) {
+            if (!QFileInfo(folder).isDir()) {
+                throw OperationError(
+                    QStringLiteral("The folder %1 does not exist. Create it and launch again.")
+                        .arg(folder));
+            }
         }
-    }
 
-    LogPath = workspace_.logFile();
-    refuseOutsideLink(workspace_.spoolFile());
-    refuseOutsideLink(LogPath);
-    writeWholeFile(workspace_.spoolFile(), servers + kLineEnd);
+        LogPath = workspace_.logFile();
+        refuseOutsideLink(workspace_.spoolFile());
+        refuseOutsideLink(LogPath);
+        OutputFile spool(workspace_.spoolFile(), OutputFile::Mode::Overwrite);
+        spool.write(servers);
+        spool.write(kLineEnd);
+        spool.close();
+    }
     switch (window.launchMode()) {
         case LaunchMode::Normal:
             runNormal(window, script);
@@ -188,7 +197,7 @@ void Launcher::refuseOutsideLink(const QString& path) const {
 
 template <typename Body>
 void Launcher::recorded(LaunchWindow& window, const QString& logHeader, Body body) {
-    const ServerLines lines = readSpool(workspace_);
+    ServerLines lines = readSpool(workspace_);
     LaunchRecord record(window, platform_, LogPath, logHeader);
     try {
         body(record, lines);
@@ -220,21 +229,29 @@ OutputFile Launcher::createBatch(LaunchMode mode) {
 void Launcher::writeBlocks(OutputFile& batch, LaunchRecord& record, const ServerLines& lines,
                            const QString& script) {
     const Composer composer(script);
-    for (QStringView server : lines.servers()) {
-        BatchText = composer.compose(server);
-        batch.write(kLineEnd + BatchText + kLineEnd);
+    if (lines.count() > 0) {
+        const qsizetype averageServer = lines.serverCharacters() / lines.count() + 1;
+        record.logBox.reserve(lines.count() * (kLineEnd.size() + composer.length(averageServer)));
+    }
+    for (QStringView server : lines) {
+        composer.composeInto(BatchText, server);
+        batch.write(kLineEnd);
+        batch.write(BatchText);
+        batch.write(kLineEnd);
         record.addServer(BatchText);
-        record.logBox.append(kLineEnd + BatchText);
+        record.logBox.append(kLineEnd);
+        record.logBox.append(BatchText);
     }
 }
 
 void Launcher::runNormal(LaunchWindow& window, const QString& script) {
     BatchPath = nextBatchPath(LaunchMode::Normal);
-    recorded(window, kNormalLogHeader, [&](LaunchRecord& record, const ServerLines& lines) {
+    recorded(window, kNormalLogHeader, [&](LaunchRecord& record, ServerLines& lines) {
         // Written under its final name: it is started only once complete, so a part of it
         // never runs.
         OutputFile batch = createBatch(LaunchMode::Normal);
         writeBlocks(batch, record, lines, script);
+        lines.release();  // before the log box takes its text: the largest moment
         batch.close();
         record.flush();
         record.endLogBox();
@@ -245,7 +262,7 @@ void Launcher::runNormal(LaunchWindow& window, const QString& script) {
 
 void Launcher::runRunLater(LaunchWindow& window, const QString& script) {
     BatchPath = nextBatchPath(LaunchMode::RunLater);
-    recorded(window, kNormalLogHeader, [&](LaunchRecord& record, const ServerLines& lines) {
+    recorded(window, kNormalLogHeader, [&](LaunchRecord& record, ServerLines& lines) {
         // A user runs this file by hand, maybe much later: it takes its name only once it
         // is complete, so it is whole or absent.
         const QString partial = workspace_.partialRunLaterBatch(ServerNumber);
@@ -253,6 +270,7 @@ void Launcher::runRunLater(LaunchWindow& window, const QString& script) {
         OutputFile saved(partial, OutputFile::Mode::CreateNew);
         try {
             writeBlocks(saved, record, lines, script);
+            lines.release();
             saved.close();
             while (!renameToFreeName(partial, BatchPath))
                 BatchPath = nextBatchPath(LaunchMode::RunLater);
@@ -267,18 +285,18 @@ void Launcher::runRunLater(LaunchWindow& window, const QString& script) {
 }
 
 void Launcher::runSpawn(LaunchWindow& window, const QString& script, const QString& delayText) {
-    recorded(window, kSpawnLogHeader, [&](LaunchRecord& record, const ServerLines& lines) {
+    recorded(window, kSpawnLogHeader, [&](LaunchRecord& record, ServerLines& lines) {
         const StoppableLaunch stoppable(window);
         LogBox& logBox = record.logBox;
         const Composer composer(script);
         const QString pauseLine =
             QStringLiteral("Pausing ") + delayText + QStringLiteral(" seconds ...");
         const int pause = pauseMs(DelayMs);
-        const qsizetype servers = lines.servers().size();
+        const qsizetype servers = lines.count();
         qsizetype started = 0;
         bool stopped = false;
         platform_.prepareStarts();
-        for (QStringView server : lines.servers()) {
+        for (QStringView server : lines) {
             logBox.show();
             BatchPath = nextBatchPath(LaunchMode::Spawn);
             BatchText = composer.compose(server);

@@ -6,26 +6,32 @@ bool isLineEnd(QChar c) {
     return c == u'\r' || c == u'\n';
 }
 
+// The end of the line that starts at `start`, and where the next line starts.
+std::pair<qsizetype, qsizetype> lineAt(QStringView text, qsizetype start) {
+    qsizetype end = start;
+    const qsizetype size = text.size();
+    while (end < size && !isLineEnd(text[end]))
+        ++end;
+    qsizetype next = end;
+    if (next < size)
+        next += (text[next] == u'\r' && next + 1 < size && text[next + 1] == u'\n') ? 2 : 1;
+    return {end, next};
+}
+
 }  // namespace
 
 ServerLines::ServerLines(QString text) : text_(std::move(text)) {
-    const QChar* data = text_.constData();
-    const qsizetype size = text_.size();
-    qsizetype pos = 0;
     qsizetype afterLastServer = 0;
-    while (pos < size) {
-        const qsizetype start = pos;
-        while (pos < size && !isLineEnd(data[pos]))
-            ++pos;
-        const qsizetype length = pos - start;
-        if (pos < size)
-            pos += (data[pos] == u'\r' && pos + 1 < size && data[pos + 1] == u'\n') ? 2 : 1;
-        if (length > 0) {
-            servers_.append(QStringView(data + start, length));
-            afterLastServer = pos;
+    for (qsizetype start = 0; start < text_.size();) {
+        const auto [end, next] = lineAt(text_, start);
+        if (end > start) {
+            ++count_;
+            serverCharacters_ += end - start;
+            afterLastServer = next;
         }
+        start = next;
     }
-    emptyLinesAfterLast_ = afterLastServer < size;
+    emptyLinesAfterLast_ = afterLastServer < text_.size();
 }
 
 bool ServerLines::anyServer(QStringView text) {
@@ -34,4 +40,28 @@ bool ServerLines::anyServer(QStringView text) {
             return true;
     }
     return false;
+}
+
+ServerLines::Iterator::Iterator(QStringView text, qsizetype position)
+    : text_(text), start_(position) {
+    findServer();
+}
+
+ServerLines::Iterator& ServerLines::Iterator::operator++() {
+    start_ = next_;
+    findServer();
+    return *this;
+}
+
+void ServerLines::Iterator::findServer() {
+    while (start_ < text_.size()) {
+        const auto [end, next] = lineAt(text_, start_);
+        next_ = next;
+        if (end > start_) {
+            server_ = text_.sliced(start_, end - start_);
+            return;
+        }
+        start_ = next;
+    }
+    start_ = text_.size();
 }

@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QStringDecoder>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -95,18 +96,22 @@ QString readWholeFile(const QString& path, qint64 maxBytes) {
 }
 
 OutputFile::OutputFile(const QString& path, Mode mode) : path_(path) {
+    buffer_.reserve(kBufferBytes + kBufferBytes / 4);
     descriptor_ = openFile(path, mode);
     if (descriptor_ < 0)
         throw OperationError(openVerb(mode).arg(path) + QStringLiteral(": ") + systemReason(errno));
 }
 
 OutputFile::OutputFile(const QString& path, int descriptor, Opened)
-    : path_(path), descriptor_(descriptor) {}
+    : path_(path), descriptor_(descriptor) {
+    buffer_.reserve(kBufferBytes + kBufferBytes / 4);
+}
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
     : path_(std::move(other.path_)),
       descriptor_(std::exchange(other.descriptor_, -1)),
-      buffer_(std::move(other.buffer_)) {}
+      buffer_(std::move(other.buffer_)),
+      utf8_(std::move(other.utf8_)) {}
 
 OutputFile::~OutputFile() {
     if (descriptor_ >= 0)
@@ -128,7 +133,25 @@ void OutputFile::fail(const QString& what, int error) const {
 }
 
 void OutputFile::write(QStringView text) {
-    buffer_ += encodeText(text);
+    // Encoded straight into the buffer, a piece at a time, so that neither a write per
+    // server nor the write of a whole collection makes a text of its own.
+    constexpr qsizetype kPiece = kBufferBytes / 4;
+    while (!text.isEmpty()) {
+        qsizetype piece = std::min(text.size(), kPiece);
+        if (piece < text.size() && text[piece - 1].isHighSurrogate())
+            --piece;  // a surrogate pair stays in one piece
+        const qsizetype used = buffer_.size();
+        buffer_.resize(used + utf8_.requiredSpace(piece));
+        char* end = utf8_.appendToBuffer(buffer_.data() + used, text.first(piece));
+        buffer_.resize(end - buffer_.constData());
+        if (buffer_.size() >= kBufferBytes)
+            flush();
+        text = text.sliced(piece);
+    }
+}
+
+void OutputFile::write(QLatin1StringView text) {
+    buffer_.append(text.data(), text.size());
     if (buffer_.size() >= kBufferBytes)
         flush();
 }
@@ -142,13 +165,13 @@ void OutputFile::flush() {
             if (errno == EINTR)
                 continue;
             const int error = errno;
-            buffer_.clear();  // what did not reach the disk never will
+            buffer_.resize(0);  // what did not reach the disk never will
             fail(QStringLiteral("Cannot write to %1"), error);
         }
         data += written;
         left -= written;
     }
-    buffer_.clear();
+    buffer_.resize(0);  // keeps the memory
 }
 
 void OutputFile::close() {

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringEncoder>
 #include <QStringView>
 #include <optional>
 
@@ -40,6 +41,7 @@ class OutputFile {
 
     const QString& path() const { return path_; }
     void write(QStringView text);
+    void write(QLatin1StringView text);
     // Hands everything written so far to the system, so that it survives the program.
     void flush();
     void close();
@@ -52,6 +54,7 @@ class OutputFile {
     QString path_;
     int descriptor_ = -1;
     QByteArray buffer_;
+    QStringEncoder utf8_{QStringEncoder::Utf8, QStringEncoder::Flag::Stateless};
 };
 
 // Creates or overwrites the file with `text`.

@@ -20,12 +20,23 @@
 
 namespace {
 
+constexpr int kSetWholeLogBelow = 4096;
+
 // A text box keeps paragraphs, and Shift+Enter types a line separator; both are line
 // ends in the program's texts, as a Windows text box gives CR LF for either.
 QString programText(const QPlainTextEdit* box) {
     QString text = box->document()->toRawText();
-    text.replace(QChar::ParagraphSeparator, kLineEnd);
-    text.replace(QChar::LineSeparator, kLineEnd);
+    if constexpr (kLineEnd.size() == 1) {
+        // One pass in place; a large collection is read at every launch.
+        const QChar lineEnd = QLatin1Char(kLineEnd.front());
+        for (QChar& c : text) {
+            if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator)
+                c = lineEnd;
+        }
+    } else {
+        text.replace(QChar::ParagraphSeparator, kLineEnd);
+        text.replace(QChar::LineSeparator, kLineEnd);
+    }
     return text;
 }
 
@@ -38,17 +49,17 @@ QString widgetText(QString text) {
 }  // namespace
 
 Form1::Form1(const Workspace& workspace, Platform& platform, QWidget* parent)
-    : QMainWindow(parent),
+    // A fixed dialog frame: no resizing, no maximise or minimise button. Given here, the
+    // flags are in place before anything of the window is made.
+    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                              Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                              Qt::MSWindowsFixedSizeDialogHint),
       ui_(std::make_unique<Ui::Form1>()),
       workspace_(workspace),
       platform_(platform),
       launcher_(workspace, platform) {
     initProgramResources();
     ui_->setupUi(this);
-    // A fixed dialog frame: no resizing, no maximise or minimise button.
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                   Qt::MSWindowsFixedSizeDialogHint);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     ui_->ScriptBox->installEventFilter(this);
     // Only a pick from the list loads a template. An editable combo box also reports a
@@ -132,13 +143,25 @@ void Form1::setLogText(const QString& text) {
     ui_->LogText->setPlainText(widgetText(text));
 }
 
-void Form1::appendLogText(const QString& text) {
-    // One edit block: the document records one change, not one per line.
-    QTextCursor cursor(ui_->LogText->document());
+void Form1::appendLogText(QString text) {
+    QTextDocument* log = ui_->LogText->document();
+    // A launch's first append meets a box that holds only the delay: setting the whole
+    // text is then the cheaper way, by half for a large launch.
+    if (log->characterCount() <= kSetWholeLogBelow) {
+        text.prepend(ui_->LogText->toPlainText());
+        ui_->LogText->setPlainText(widgetText(std::move(text)));
+        return;
+    }
+    // What a launch writes is not the user's typing, and undoing it would only take the
+    // box half-way back: like setPlainText, the append keeps no undo record, which for a
+    // large launch would hold a second copy of the whole text.
+    log->setUndoRedoEnabled(false);
+    QTextCursor cursor(log);
     cursor.movePosition(QTextCursor::End);
     cursor.beginEditBlock();
-    cursor.insertText(widgetText(text));
+    cursor.insertText(widgetText(std::move(text)));
     cursor.endEditBlock();
+    log->setUndoRedoEnabled(true);
 }
 
 LaunchMode Form1::launchMode() const {

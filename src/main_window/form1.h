@@ -37,7 +37,7 @@ class Form1 : public QMainWindow, public LaunchWindow {
     QString delayText() const override;
     void setDelayText(const QString& text) override;
     void setLogText(const QString& text) override;
-    void appendLogText(const QString& text) override;
+    void appendLogText(QString text) override;
     LaunchMode launchMode() const override;
     void repaintWindow() override;
     void setStoppable(bool stoppable) override;
