@@ -5,13 +5,16 @@
 //   startup  exec to the first shown window, as a process of its own, with the sample
 //            workspace and with 10,000 collections; floor: a minimal Qt window with one
 //            text box, started the same way
-//   spawn    a Spawn Mode launch (delay 0) of 1,000 servers (or as many as asked) through the real
-//            platform, starting /bin/true with real repaints; floor: posix_spawn of the
-//            same command lines; and the bare creation of the same files
+//   spawn    a Spawn Mode launch (delay 0, template "echo %s") of 1,000 servers (or as
+//            many as asked) through the real platform and recorder with real repaints;
+//            floor: posix_spawn of the same command lines; and the cost of recording: the
+//            same batch files started and run with and without the recorder; and the bare
+//            creation of the same files
 // Each case prints its own line, and a line `ratio case=... ms=... floor_ms=... value=...
 // peak_rss_mb=...` where it has a floor. Every size runs in a process of its own, so that
 // each peak memory figure is that case's alone.
 // Usage: build/bench/launch [normal|startup|spawn [servers]]   (default: every case)
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -26,6 +29,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QVBoxLayout>
 #include <QWindow>
 #include <algorithm>
@@ -281,33 +285,62 @@ void startUps() {
     }
 }
 
-// posix_spawn of `/bin/true <path>` for each path, each child collected: the floor of
-// starting the launch's batch files.
-qint64 spawnFloorMs(const QStringList& paths) {
-    QList<QByteArray> names;
-    for (const QString& path : paths)
-        names.append(QFile::encodeName(path));
+// posix_spawn of each command line, in `environment` (or this one), with nothing to read
+// and nowhere to write; the time to start them all, and in `finished` the time until all
+// have ended.
+qint64 spawnAll(const QList<QStringList>& commands, qint64* finished = nullptr,
+                QList<QByteArray> environment = {}) {
+    QList<char*> environmentPointers;
+    for (QByteArray& entry : environment)
+        environmentPointers.append(entry.data());
+    environmentPointers.append(nullptr);
+    char** envp = environment.isEmpty() ? environ : environmentPointers.data();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    for (int descriptor : {0, 1, 2})
+        posix_spawn_file_actions_addopen(&actions, descriptor, "/dev/null",
+                                         descriptor == 0 ? O_RDONLY : O_WRONLY, 0);
+    QList<QList<QByteArray>> bytes;
+    for (const QStringList& command : commands) {
+        QList<QByteArray> words;
+        for (const QString& word : command)
+            words.append(QFile::encodeName(word));
+        bytes.append(words);
+    }
     QElapsedTimer timer;
     timer.start();
     QList<pid_t> children;
-    for (QByteArray& name : names) {
-        char* arguments[] = {const_cast<char*>("/bin/true"), name.data(), nullptr};
+    for (QList<QByteArray>& words : bytes) {
+        QList<char*> arguments;
+        for (QByteArray& word : words)
+            arguments.append(word.data());
+        arguments.append(nullptr);
         pid_t child = 0;
-        if (posix_spawn(&child, "/bin/true", nullptr, nullptr, arguments, environ) != 0)
+        if (posix_spawn(&child, arguments[0], &actions, nullptr, arguments.data(), envp) != 0)
             qFatal("posix_spawn failed");
         children.append(child);
     }
     const qint64 ms = timer.elapsed();
+    posix_spawn_file_actions_destroy(&actions);
     for (pid_t child : children)
         waitpid(child, nullptr, 0);
+    if (finished)
+        *finished = timer.elapsed();
     return ms;
+}
+
+BatchStart recordedStart(const Workspace& workspace, int number) {
+    return BatchStart{workspace.tempBatch(number), QString(), workspace.tempOutput(number),
+                      workspace.tempStatus(number), workspace.tempPid(number)};
 }
 
 void spawnCase(int servers) {
     Bench bench;
-    // The real platform, with /bin/true for the shell and no terminal: every start is a
-    // real process, and nothing runs.
-    DesktopPlatform platform(QStringLiteral("/bin/true"), {});
+    // The real platform with no terminal: every start is a real recorded process that
+    // echoes its server's name.
+    const QString shell = QStringLiteral("/bin/sh");
+    const QString recorder = QStringLiteral("/usr/bin/script");
+    DesktopPlatform platform(shell, {}, recorder);
     Form1 form(bench.workspace, platform);
     if (!form.load())
         qFatal("start-up failed");
@@ -315,7 +348,8 @@ void spawnCase(int servers) {
     waitUntilIdle(form);
     const QStringList names = serverNames(servers);
     form.findChild<QPlainTextEdit*>(QStringLiteral("ListBox"))->setPlainText(names.join(u'\n'));
-    form.findChild<QPlainTextEdit*>(QStringLiteral("ScriptBox"))->setPlainText(kTemplate);
+    form.findChild<QPlainTextEdit*>(QStringLiteral("ScriptBox"))
+        ->setPlainText(QStringLiteral("echo %s"));
     form.findChild<QCheckBox*>(QStringLiteral("CheckSpawn"))->setChecked(true);
     QCoreApplication::processEvents();
 
@@ -325,29 +359,50 @@ void spawnCase(int servers) {
     QCoreApplication::processEvents();
     const qint64 ms = timer.elapsed();
     const double peak = peakRssMb();
-    QStringList paths;
-    for (int i = 1; i <= servers; ++i)
-        paths.append(bench.workspace.tempBatch(i));
-    for (const QString& path : paths) {
-        if (!QFile::exists(path))
-            qFatal("%s was not written", qPrintable(path));
+    for (int i = 1; i <= servers; ++i) {
+        while (!QFile::exists(bench.workspace.tempStatus(i)))
+            QThread::msleep(10);
+        if (!readAll(bench.workspace.tempOutput(i)).contains(names[i - 1].toUtf8()))
+            qFatal("temp%d.bat did not run", i);
     }
     std::printf("spawn servers=%d ms=%lld us_per_server=%.1f\n", servers,
                 static_cast<long long>(ms), 1000.0 * ms / servers);
-    const qint64 floorMs = spawnFloorMs(paths);
+
+    // The floors: the same recorded command lines, and the same batch files without the
+    // recorder, each started by posix_spawn, in a workspace of their own.
+    Bench floor;
+    QList<QStringList> recorded;
+    QList<QStringList> bare;
+    for (int i = 1; i <= servers; ++i) {
+        QFile::copy(bench.workspace.tempBatch(i), floor.workspace.tempBatch(i));
+        recorded.append(
+            DesktopPlatform::recordedCommand(shell, recorder, recordedStart(floor.workspace, i)));
+        bare.append({shell, floor.workspace.tempBatch(i)});
+    }
+    qint64 recordedDone = 0;
+    qint64 bareDone = 0;
+    const qint64 floorMs =
+        spawnAll(recorded, &recordedDone, DesktopPlatform::recorderEnvironment());
+    spawnAll(bare, &bareDone);
     if (servers == 1000)
         printRatio("spawn-1k", ms, floorMs, peak);
     else
         std::printf("posix_spawn servers=%d ms=%lld\n", servers, static_cast<long long>(floorMs));
+    std::printf(
+        "recording servers=%d recorded_ms=%lld bare_ms=%lld recorded_us_per_server=%.1f "
+        "bare_us_per_server=%.1f value=%.2f\n",
+        servers, static_cast<long long>(recordedDone), static_cast<long long>(bareDone),
+        1000.0 * recordedDone / servers, 1000.0 * bareDone / servers,
+        double(recordedDone) / bareDone);
 
     // The same files created, written and closed, and nothing else.
-    QTemporaryDir floor;
+    QTemporaryDir files;
     timer.restart();
     for (int i = 1; i <= servers; ++i) {
-        QFile file(floor.filePath(QStringLiteral("temp%1.bat").arg(i)));
+        QFile file(files.filePath(QStringLiteral("temp%1.bat").arg(i)));
         if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
             qFatal("cannot write %s", qPrintable(file.fileName()));
-        file.write("ping -c 1 server\n");
+        file.write("echo server\n");
     }
     std::printf("files servers=%d ms=%lld\n", servers, static_cast<long long>(timer.elapsed()));
     std::fflush(stdout);

@@ -1,5 +1,7 @@
 #include <QtTest>
 
+#include <sys/wait.h>
+#include <unistd.h>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -11,10 +13,12 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTableWidget>
 
 #include "about_window/frmabout.h"
 #include "main_window/form1.h"
 #include "platform/recording_platform.h"
+#include "results_window/results_window.h"
 #include "support/temp_workspace.h"
 
 namespace {
@@ -113,6 +117,7 @@ class MainWindowTest : public QObject {
     void warningShowsBothTicked();
 
     void aboutWindowLifecycle();
+    void resultsWindow();
 };
 
 void MainWindowTest::windowAndControls() {
@@ -187,12 +192,15 @@ void MainWindowTest::menus() {
     Program p;
     QVERIFY(p.load());
     const QList<QAction*> bar = p.form->menuBar()->actions();
-    QCOMPARE(bar.size(), 2);
+    QCOMPARE(bar.size(), 3);
     QCOMPARE(bar[0]->text(), QStringLiteral("&Tools"));
     QVERIFY(bar[0]->menu());
     QCOMPARE(bar[1], p.action("MenuAbout"));
     QCOMPARE(bar[1]->text(), QStringLiteral("&About"));
     QVERIFY(!bar[1]->menu());
+    QCOMPARE(bar[2], p.action("MenuResults"));
+    QCOMPARE(bar[2]->text(), QStringLiteral("&Results"));
+    QVERIFY(!bar[2]->menu());
 
     QStringList items;
     for (QAction* item : bar[0]->menu()->actions()) {
@@ -771,6 +779,92 @@ void MainWindowTest::aboutWindowLifecycle() {
     QVERIFY(p.form->aboutWindow());
     QVERIFY(p.form->aboutWindow()->isVisible());
     QCOMPARE(texts(p.form->aboutWindow()), startup);
+}
+
+void MainWindowTest::resultsWindow() {
+    Program p;
+    QVERIFY(p.load());
+    p.showActive();
+    p.child<QCheckBox>("CheckSpawn")->setChecked(true);
+    p.box("ListBox")->setPlainText(QStringLiteral("alpha\nbeta\ngamma"));
+    p.box("ScriptBox")->setPlainText(QStringLiteral("ssh %s uptime"));
+    p.child<QPushButton>("RunCommand")->click();
+    const QList<RecordingPlatform::Event> starts =
+        p.platform.eventsOf(RecordingPlatform::Kind::Start);
+    QCOMPARE(starts.size(), 3);
+    QCOMPARE(starts[1].start.title, QStringLiteral("corvane: beta (temp2.bat)"));
+    QCOMPARE(starts[1].start.outputPath, p.ws->path("temp/temp2.out"));
+    QCOMPARE(starts[1].start.statusPath, p.ws->path("temp/temp2.status"));
+
+    // What the recorders leave: alpha ended well, beta with 2, gamma's terminal closed.
+    const pid_t gone = fork();
+    if (gone == 0)
+        _exit(0);
+    waitpid(gone, nullptr, 0);
+    for (int i = 1; i <= 3; ++i) {
+        p.ws->write(QStringLiteral("temp/temp%1.out").arg(i),
+                    QStringLiteral("Script started on today\nup %1 days\r\n").arg(i).toUtf8());
+        p.ws->write(QStringLiteral("temp/temp%1.pid").arg(i), QByteArray::number(gone));
+    }
+    p.ws->write("temp/temp1.status", "0\n");
+    p.ws->write("temp/temp2.status", "2\n");
+
+    p.action("MenuResults")->trigger();
+    ResultsWindow* results = p.form->resultsWindow();
+    QVERIFY(results && results->isVisible());
+    QVERIFY(QTest::qWaitForWindowActive(results));
+    QCOMPARE(results->windowTitle(), QStringLiteral("Results"));
+    auto* table = results->findChild<QTableWidget*>("RunTable");
+    QCOMPARE(table->rowCount(), 3);
+    QStringList rows;
+    for (int row = 0; row < 3; ++row) {
+        QStringList cells;
+        for (int column = 0; column < table->columnCount(); ++column)
+            cells.append(table->item(row, column)->text());
+        rows.append(cells.join(" | "));
+    }
+    QCOMPARE(rows,
+             (QStringList{kStamp + " | Spawn Mode | temp3.bat | gamma | ended, status unknown",
+                          kStamp + " | Spawn Mode | temp2.bat | beta | exit 2",
+                          kStamp + " | Spawn Mode | temp1.bat | alpha | exit 0"}));
+    QCOMPARE(table->selectedItems().first()->row(), 0);  // the newest
+    auto* output = results->findChild<QPlainTextEdit*>("OutputText");
+    QCOMPARE(output->toPlainText(), QStringLiteral("up 3 days\n"));
+
+    // Retry failed (Alt+R): the failed servers of the launch into the collection box.
+    auto* retry = results->findChild<QPushButton*>("RetryButton");
+    auto* save = results->findChild<QPushButton*>("SaveButton");
+    QCOMPARE(retry->shortcut(), QKeySequence(QStringLiteral("Alt+R")));
+    QCOMPARE(save->shortcut(), QKeySequence(QStringLiteral("Alt+S")));
+    p.box("ListBox")->setPlainText(QStringLiteral("something else"));
+    retry->click();
+    QCOMPARE(p.box("ListBox")->toPlainText(), QStringLiteral("beta\ngamma"));
+
+    // Save output: the selected run's output where the user says; never into the
+    // program's own folders.
+    table->selectRow(1);
+    QCOMPARE(output->toPlainText(), QStringLiteral("up 2 days\n"));
+    QTemporaryDir elsewhere;
+    p.platform.saveFileAnswer = elsewhere.filePath("beta.txt");
+    save->click();
+    QFile saved(elsewhere.filePath("beta.txt"));
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), QByteArray("up 2 days\n"));
+    p.platform.saveFileAnswer = p.ws->path("collections/web.txt");
+    save->click();
+    QVERIFY(p.platform.messages().last().startsWith("Cannot save the output as "));
+    QVERIFY(!p.ws->exists("collections/web.txt"));
+
+    // Clean Up empties the temp folder; the rows stay.
+    p.action("MenuCleanup")->trigger();
+    results->showNewest();
+    QCOMPARE(table->rowCount(), 3);
+    QCOMPARE(table->item(1, 4)->text(), QStringLiteral("output cleaned up"));
+
+    QTest::keyClick(results, Qt::Key_Escape);
+    QVERIFY(!results->isVisible());
+    p.action("MenuResults")->trigger();
+    QCOMPARE(p.form->resultsWindow(), results);  // one window, made once
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -3,7 +3,18 @@
 #include "common/errors.h"
 #include "platform/desktop_platform.h"
 #include "platform/recording_platform.h"
+#include "runs/run_list.h"
 #include "support/temp_workspace.h"
+
+namespace {
+
+BatchStart recorded(const TempWorkspace& ws, int number) {
+    const Workspace& w = ws.workspace();
+    return BatchStart{w.tempBatch(number), QStringLiteral("corvane: test"), w.tempOutput(number),
+                      w.tempStatus(number), w.tempPid(number)};
+}
+
+}  // namespace
 
 class PlatformTest : public QObject {
     Q_OBJECT
@@ -12,6 +23,7 @@ class PlatformTest : public QObject {
     void handlerErrorsBecomeMessages();
     void batchFileRunsAsSeparateProcess();
     void missingShellIsReported();
+    void runIsRecordedOnATerminal();
     void pauseWaitsAliveAndCanBeCut();
 };
 
@@ -45,7 +57,7 @@ void PlatformTest::batchFileRunsAsSeparateProcess() {
 
     QElapsedTimer started;
     started.start();
-    platform.startBatch(ws.path("temp/temp1.bat"));
+    platform.startBatch(recorded(ws, 1));
     QVERIFY(started.elapsed() < 2000);  // not waited for
     QTRY_COMPARE_WITH_TIMEOUT(ws.read("temp/ran.txt"), QByteArray("web01\n"), 10000);
 }
@@ -56,12 +68,25 @@ void PlatformTest::missingShellIsReported() {
     DesktopPlatform platform(ws.path("no-such-shell"), {QStringLiteral("sh")});
     const QString path = ws.path("temp/temp1.bat");
     try {
-        platform.startBatch(path);
+        platform.startBatch(recorded(ws, 1));
         QFAIL("a start without a shell was taken for a success");
     } catch (const OperationError& error) {
         QCOMPARE(error.message(), QStringLiteral("Cannot start %1: the shell %2 was not found.")
                                       .arg(path, ws.path("no-such-shell")));
     }
+}
+
+void PlatformTest::runIsRecordedOnATerminal() {
+    TempWorkspace ws;
+    ws.write("temp/temp4.bat",
+             "echo to stdout\necho to stderr >&2\n[ -t 1 ] && echo on a terminal\nexit 3\n");
+    DesktopPlatform platform(QStringLiteral("/bin/sh"), {});
+    const qint64 pid = platform.startBatch(recorded(ws, 4));
+    QVERIFY(pid > 0);
+    QTRY_COMPARE_WITH_TIMEOUT(ws.read("temp/temp4.status"), QByteArray("3\n"), 10000);
+    const QString shown = terminalText(ws.read("temp/temp4.out"));
+    QCOMPARE(shown, QStringLiteral("to stdout\nto stderr\non a terminal\n"));
+    QVERIFY(ws.read("temp/temp4.pid").trimmed().toLongLong() > 0);
 }
 
 void PlatformTest::pauseWaitsAliveAndCanBeCut() {

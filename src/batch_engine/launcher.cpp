@@ -244,6 +244,15 @@ void Launcher::writeBlocks(OutputFile& batch, LaunchRecord& record, const Server
     }
 }
 
+void Launcher::startRecorded(LaunchMode mode, int launch, const QString& title,
+                             QByteArray serverText, qsizetype serverCount) {
+    const BatchStart start{BatchPath, title, workspace_.tempOutput(ServerNumber),
+                           workspace_.tempStatus(ServerNumber), workspace_.tempPid(ServerNumber)};
+    const qint64 pid = platform_.startBatch(start);
+    runs_.add(Run{launch, platform_.now(), mode, start.path, start.outputPath, start.statusPath,
+                  start.pidPath, pid, std::move(serverText), serverCount});
+}
+
 void Launcher::runNormal(LaunchWindow& window, const QString& script) {
     BatchPath = nextBatchPath(LaunchMode::Normal);
     recorded(window, kNormalLogHeader, [&](LaunchRecord& record, ServerLines& lines) {
@@ -254,9 +263,20 @@ void Launcher::runNormal(LaunchWindow& window, const QString& script) {
         lines.release();  // before the log box takes its text: the largest moment
         batch.close();
         record.flush();
+        const qsizetype servers = lines.count();
         record.endLogBox();
+        // The run keeps its servers for a retry; read back only now, when the log box
+        // has its text, so that a large launch never holds both at once.
+        QFile spool(workspace_.spoolFile());
+        const QByteArray serverText =
+            spool.open(QIODevice::ReadOnly) ? spool.readAll() : QByteArray();
         platform_.prepareStarts();
-        platform_.startBatch(BatchPath);
+        startRecorded(LaunchMode::Normal, runs_.beginLaunch(),
+                      QStringLiteral("corvane: %1 (%2 %3)")
+                          .arg(QFileInfo(BatchPath).fileName())
+                          .arg(servers)
+                          .arg(servers == 1 ? QStringLiteral("server") : QStringLiteral("servers")),
+                      serverText, servers);
     });
 }
 
@@ -295,6 +315,7 @@ void Launcher::runSpawn(LaunchWindow& window, const QString& script, const QStri
         const qsizetype servers = lines.count();
         qsizetype started = 0;
         bool stopped = false;
+        const int launch = runs_.beginLaunch();
         platform_.prepareStarts();
         for (QStringView server : lines) {
             logBox.show();
@@ -324,7 +345,10 @@ void Launcher::runSpawn(LaunchWindow& window, const QString& script, const QStri
                 logBox.append(pauseLine + kLineEnd);
             logBox.append(BatchText + kLineEnd);
             logBox.show();
-            platform_.startBatch(BatchPath);
+            startRecorded(
+                LaunchMode::Spawn, launch,
+                QStringLiteral("corvane: %1 (%2)").arg(server, QFileInfo(BatchPath).fileName()),
+                encodeText(server), 1);
             ++started;
         }
         if (stopped) {

@@ -4,6 +4,7 @@
 #include "common/text_file.h"
 #include "common/workspace.h"
 #include "platform/platform.h"
+#include "runs/run_list.h"
 
 inline const QString kNoServersMessage = QStringLiteral("You dummy. Add some servers!");
 inline const QString kNoScriptMessage = QStringLiteral("You dummy. Add a Script!");
@@ -23,6 +24,9 @@ class Launcher {
 
     void run(LaunchWindow& window);
 
+    // Every batch file the launches of this program run started.
+    RunList& runs() { return runs_; }
+
   private:
     void runNormal(LaunchWindow& window, const QString& script);
     void runSpawn(LaunchWindow& window, const QString& script, const QString& delayText);
@@ -39,11 +43,16 @@ class Launcher {
     // One block per server, the content of the normal and Run Later batch file.
     void writeBlocks(OutputFile& batch, LaunchRecord& record, const ServerLines& lines,
                      const QString& script);
+    // Starts the batch file at BatchPath on a recorded terminal titled `title`, and
+    // notes the run.
+    void startRecorded(LaunchMode mode, int launch, const QString& title, QByteArray serverText,
+                       qsizetype serverCount);
     // Refuses to write through a link that leads out of the workspace.
     void refuseOutsideLink(const QString& path) const;
 
     Workspace workspace_;
     Platform& platform_;
+    RunList runs_;
 
     // Numbers the batch files; never reset while the program runs.
     int ServerNumber = 0;

@@ -21,6 +21,10 @@ class Workspace {
     QString collectionFile(const QString& name) const;
     QString templateFile(const QString& name) const;
     QString tempBatch(int number) const;
+    // Where the recorder of temp<number>.bat leaves its output, exit status and process.
+    QString tempOutput(int number) const;
+    QString tempStatus(int number) const;
+    QString tempPid(int number) const;
     QString runLaterBatch(int number) const;
     // Where a Run Later file is written before it takes its name.
     QString partialRunLaterBatch(int number) const;

@@ -16,6 +16,7 @@
 #include "common/line_end.h"
 #include "common/text_file.h"
 #include "resources/program_resources.h"
+#include "results_window/results_window.h"
 #include "ui_form1.h"
 
 namespace {
@@ -88,10 +89,17 @@ Form1::Form1(const Workspace& workspace, Platform& platform, QWidget* parent)
                    &Form1::MenuCleanupClick);
     connectHandler(platform_, ui_->Exit, &QAction::triggered, this, &Form1::ExitClick);
     connectHandler(platform_, ui_->MenuAbout, &QAction::triggered, this, &Form1::MenuAboutClick);
+    connectHandler(platform_, ui_->MenuResults, &QAction::triggered, this,
+                   &Form1::MenuResultsClick);
 }
 
 Form1::~Form1() {
     delete about_.data();  // it has no owner window to take it along
+    delete results_.data();
+}
+
+ResultsWindow* Form1::resultsWindow() const {
+    return results_.data();
 }
 
 frmabout* Form1::aboutWindow() const {
@@ -190,6 +198,8 @@ void Form1::closeEvent(QCloseEvent* event) {
     CleanupTemp();
     if (about_)
         about_->close();
+    if (results_)
+        results_->close();
     event->accept();
     QCoreApplication::exit(0);
 }
@@ -340,6 +350,19 @@ void Form1::MenuAboutClick() {
     about.activateWindow();
 }
 
+void Form1::MenuResultsClick() {
+    if (!results_) {
+        results_ = new ResultsWindow(launcher_.runs(), workspace_, platform_);
+        connect(results_, &ResultsWindow::retryRequested, this, [this](const QStringList& servers) {
+            ui_->ListBox->setPlainText(servers.join(u'\n'));
+        });
+    }
+    results_->show();
+    results_->showNewest();
+    results_->raise();
+    results_->activateWindow();
+}
+
 frmabout& Form1::ensureAboutWindow() {
     if (!about_) {
         // Created anew after Close: it shows the start-up texts again, so it always
@@ -351,6 +374,8 @@ frmabout& Form1::ensureAboutWindow() {
 }
 
 void Form1::CleanupTemp() {
+    // The runs' exit statuses go with the folder; the Results window keeps them.
+    launcher_.runs().noteStates();
     // Every file in the temp folder goes, whatever its name; what cannot be deleted
     // (or a missing folder) is passed over without a word.
     QDir temp(workspace_.tempFolder());

@@ -13,6 +13,7 @@ namespace Ui {
 class Form1;
 }
 class frmabout;
+class ResultsWindow;
 class QPlainTextEdit;
 
 // The program's working window. It holds the whole working state in its controls and
@@ -30,6 +31,8 @@ class Form1 : public QMainWindow, public LaunchWindow {
 
     // The About window while it exists (hidden or shown), else null.
     frmabout* aboutWindow() const;
+    // The Results window once the Results menu has made it, else null.
+    ResultsWindow* resultsWindow() const;
 
     // LaunchWindow
     QString listBoxText() const override;
@@ -60,6 +63,7 @@ class Form1 : public QMainWindow, public LaunchWindow {
     void MenuCleanupClick();
     void ExitClick();
     void MenuAboutClick();
+    void MenuResultsClick();
     void CleanupTemp();
 
     void loadWholeFile(const QString& path, QPlainTextEdit* box);
@@ -75,6 +79,7 @@ class Form1 : public QMainWindow, public LaunchWindow {
     Launcher launcher_;
     QString FilePath;  // the file a loader was last asked to load
     QPointer<frmabout> about_;
+    QPointer<ResultsWindow> results_;
     bool launching_ = false;
     bool stoppable_ = false;
     bool stopRequested_ = false;

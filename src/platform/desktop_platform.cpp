@@ -9,6 +9,7 @@
 #include <QDesktopServices>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QStandardPaths>
@@ -38,11 +39,17 @@ class Arguments {
     QList<char*> pointers_;
 };
 
+// `text` as one word of the shell's command language.
+QString shellQuoted(QString text) {
+    text.replace(QLatin1String("'"), QLatin1String("'\\''"));
+    return u'\'' + text + u'\'';
+}
+
 }  // namespace
 
-DesktopPlatform::DesktopPlatform(QString shell, QStringList terminals)
-    : shell_(std::move(shell)), terminals_(std::move(terminals)) {
-    reaper_.setInterval(5000);
+DesktopPlatform::DesktopPlatform(QString shell, QStringList terminals, QString recorder)
+    : shell_(std::move(shell)), terminals_(std::move(terminals)), recorder_(std::move(recorder)) {
+    reaper_.setInterval(1000);
     reaper_.callOnTimeout([this] { reapChildren(); });
 }
 
@@ -64,24 +71,68 @@ void DesktopPlatform::prepareStarts() {
     }
 }
 
-void DesktopPlatform::startBatch(const QString& path) {
+QStringList DesktopPlatform::recordedCommand(const QString& shell, const QString& recorder,
+                                             const BatchStart& start) {
+    // The recorder runs this with /bin/sh (see recorderEnvironment): it notes its process,
+    // runs the batch file and writes the exit status when the batch file has ended.
+    const QString run = QStringLiteral("echo $$ > %1; %2 %3; echo $? > %4")
+                            .arg(shellQuoted(start.pidPath), shellQuoted(shell),
+                                 shellQuoted(start.path), shellQuoted(start.statusPath));
+    return {recorder,
+            QStringLiteral("--quiet"),
+            QStringLiteral("--return"),
+            QStringLiteral("--flush"),
+            QStringLiteral("--echo"),
+            QStringLiteral("never"),
+            QStringLiteral("--command"),
+            run,
+            start.outputPath};
+}
+
+QList<QByteArray> DesktopPlatform::recorderEnvironment() {
+    // The recorder runs its command with $SHELL, which may be any shell the user likes.
+    QList<QByteArray> environment{QByteArrayLiteral("SHELL=/bin/sh")};
+    for (char** entry = environ; *entry; ++entry) {
+        if (qstrncmp(*entry, "SHELL=", 6) != 0)
+            environment.append(QByteArray(*entry));
+    }
+    return environment;
+}
+
+qint64 DesktopPlatform::startBatch(const BatchStart& start) {
+    const QString& path = start.path;
     // A terminal starts even when the shell it is asked to run is missing, so the shell
-    // is looked at first: a start that cannot work is reported, never passed over.
-    const QFileInfo shell(shell_);
-    if (!shell.isFile() || !shell.isExecutable())
-        throw OperationError(
-            QStringLiteral("Cannot start %1: the shell %2 was not found.").arg(path, shell_));
+    // and the recorder are looked at first: a start that cannot work is reported, never
+    // passed over.
+    for (const auto& [what, needed] : {std::pair{QStringLiteral("the shell"), shell_},
+                                       std::pair{QStringLiteral("the recorder"), recorder_}}) {
+        const QFileInfo program(needed);
+        if (!program.isFile() || !program.isExecutable())
+            throw OperationError(
+                QStringLiteral("Cannot start %1: %2 %3 was not found.").arg(path, what, needed));
+    }
     if (!terminal_)
         prepareStarts();
 
+    QStringList command = recordedCommand(shell_, recorder_, start);
+    if (!terminal_->isEmpty())
+        command = QStringList{*terminal_, QStringLiteral("-T"), start.title, QStringLiteral("-e")} +
+                  command;
     // posix_spawn does not copy the program's address space the way fork does, which for
     // a desktop program is most of the cost of a start.
-    Arguments arguments(terminal_->isEmpty()
-                            ? QStringList{shell_, path}
-                            : QStringList{*terminal_, QStringLiteral("-e"), shell_, path});
+    Arguments arguments(command);
+    QList<QByteArray> environment = recorderEnvironment();
+    QList<char*> environmentPointers;
+    for (QByteArray& entry : environment)
+        environmentPointers.append(entry.data());
+    environmentPointers.append(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    // Detached from the program's own terminal, if it has one: what a run shows is on its
+    // own terminal and in its record.
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     // Its own session, so that nothing the program's own terminal does reaches it, and the
@@ -94,14 +145,19 @@ void DesktopPlatform::startBatch(const QString& path) {
     posix_spawnattr_setflags(&attributes,
                              POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     pid_t child = 0;
-    const int result =
-        posix_spawn(&child, arguments.data()[0], &actions, &attributes, arguments.data(), environ);
+    const int result = posix_spawn(&child, arguments.data()[0], &actions, &attributes,
+                                   arguments.data(), environmentPointers.data());
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (result != 0)
         throw OperationError(QStringLiteral("Cannot start %1: %2").arg(path, systemReason(result)));
     children_.append(child);
     reapChildren();
+    return child;
+}
+
+QString DesktopPlatform::askSaveFile(const QString& caption, const QString& suggestedName) {
+    return QFileDialog::getSaveFileName(nullptr, caption, suggestedName);
 }
 
 void DesktopPlatform::reapChildren() {

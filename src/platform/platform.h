@@ -9,6 +9,15 @@
 
 class QWidget;
 
+// A batch file to start, and where its run is recorded.
+struct BatchStart {
+    QString path;
+    QString title;       // of its terminal window
+    QString outputPath;  // what it writes to its terminal, recorded
+    QString statusPath;  // its exit status and a line end, once it has ended
+    QString pidPath;     // the recorder's process id while it runs
+};
+
 // Everything the program does outside itself goes through here, so that tests can
 // record it instead of opening boxes, sleeping, starting processes or browsers.
 class Platform {
@@ -20,9 +29,12 @@ class Platform {
     // Looks up, once for the starts of one launch, what starting a batch file takes
     // (the shell, a terminal window).
     virtual void prepareStarts() = 0;
-    // Starts the batch file at `path` as a separate process and does not wait for it.
+    // Starts the batch file as a separate process, on a terminal of its own whose
+    // output is recorded, and does not wait for it. Returns the started process's id.
     // Throws OperationError when the start fails at once.
-    virtual void startBatch(const QString& path) = 0;
+    virtual qint64 startBatch(const BatchStart& start) = 0;
+    // Asks where to save a file; empty when the user cancels.
+    virtual QString askSaveFile(const QString& caption, const QString& suggestedName) = 0;
     // Waits `milliseconds` on the calling thread. The windows go on painting and
     // answering the desktop meanwhile; what reaches them from the user is up to them.
     // Returns early after interruptPause().

@@ -23,14 +23,23 @@ void RecordingPlatform::showMessage(const QString& caption, const QString& text)
         whileMessageOpen(caption, text);
 }
 
-void RecordingPlatform::startBatch(const QString& path) {
+qint64 RecordingPlatform::startBatch(const BatchStart& batch) {
     if (failStarts)
-        throw OperationError(QStringLiteral("Cannot start %1: no shell").arg(path));
-    QFile file(path);
-    Event start = event(Kind::Start, path);
+        throw OperationError(QStringLiteral("Cannot start %1: no shell").arg(batch.path));
+    QFile file(batch.path);
+    Event start = event(Kind::Start, batch.path);
     if (file.open(QIODevice::ReadOnly))
         start.fileAtStart = file.readAll();
+    start.start = batch;
     events.append(start);
+    return 0;
+}
+
+QString RecordingPlatform::askSaveFile(const QString& caption, const QString& suggestedName) {
+    Event ask = event(Kind::AskSaveFile, suggestedName);
+    ask.caption = caption;
+    events.append(ask);
+    return saveFileAnswer;
 }
 
 void RecordingPlatform::pause(int milliseconds) {

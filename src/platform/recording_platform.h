@@ -9,18 +9,20 @@
 // Records what the program asks of the outside world, in order, and does none of it.
 class RecordingPlatform : public Platform {
   public:
-    enum class Kind { Message, Start, Pause, OpenPage, Repaint };
+    enum class Kind { Message, Start, Pause, OpenPage, Repaint, AskSaveFile };
     struct Event {
         Kind kind = Kind::Message;
         QString caption;  // message boxes
         QString text;     // message text, started path, page address
         int milliseconds = 0;
         QByteArray fileAtStart;  // a started file's bytes at the moment of its start
+        BatchStart start;        // what a start was given
     };
 
     void showMessage(const QString& caption, const QString& text) override;
     void prepareStarts() override { ++preparedStarts; }
-    void startBatch(const QString& path) override;
+    qint64 startBatch(const BatchStart& start) override;
+    QString askSaveFile(const QString& caption, const QString& suggestedName) override;
     void pause(int milliseconds) override;
     void interruptPause() override { ++interruptedPauses; }
     void openWebPage(const QUrl& url) override;
@@ -53,6 +55,8 @@ class RecordingPlatform : public Platform {
     std::function<void(int milliseconds)> whilePaused;
     // Makes every start fail, as a missing shell would.
     bool failStarts = false;
+    // The answer to the next question where to save a file.
+    QString saveFileAnswer;
     int preparedStarts = 0;
     int interruptedPauses = 0;
 };

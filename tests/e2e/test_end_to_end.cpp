@@ -18,6 +18,14 @@ const QPoint kCheckSave(472, 224);
 const QPoint kDelayText(424, 249);
 const QPoint kRunCommand(548, 248);
 
+// The temp folder without what the recorder leaves beside each started batch file.
+QStringList launchFiles(const Program& p) {
+    const QRegularExpression recorded(QStringLiteral("\\.(out|status|pid)$"));
+    QStringList files = p.files("temp");
+    files.removeIf([&](const QString& name) { return recorded.match(name).hasMatch(); });
+    return files;
+}
+
 QStringList lines(const QByteArray& bytes) {
     return QString::fromUtf8(bytes).split('\n', Qt::SkipEmptyParts);
 }
@@ -51,6 +59,8 @@ class EndToEndTest : public QObject {
     void missingCollectionsFolder();
     void secondProgramInTheSameFolder();
     void terminalWindowWhenInstalled();
+    void xtermShowsTheRunsTitle();
+    void resultsAndRetryFailed();
     void savedSessionAsShown();
 
   private:
@@ -125,7 +135,7 @@ void EndToEndTest::startupAndNormalWorkflow() {
     QVERIFY(out[1].endsWith(' ' + shell) && out[2].endsWith(' ' + shell));
     QVERIFY(shell.toLongLong() != p.pid());
     QVERIFY(p.running());
-    QCOMPARE(p.files("temp"), (QStringList{"srvtemp.txt", "temp1.bat"}));
+    QCOMPARE(launchFiles(p), (QStringList{"srvtemp.txt", "temp1.bat"}));
 
     // The second collection of the list, reached with the arrow key.
     p.click(kFirstCollection.x(), kFirstCollection.y());
@@ -154,7 +164,7 @@ void EndToEndTest::spawnModeStaggersStarts() {
         times.append(out[i].section(' ', 1).toDouble());
     }
     QVERIFY2(times[1] - times[0] >= 0.9 && times[2] - times[1] >= 0.9, qPrintable(out.join(" | ")));
-    QCOMPARE(p.files("temp"), (QStringList{"srvtemp.txt", "temp1.bat", "temp2.bat", "temp3.bat"}));
+    QCOMPARE(launchFiles(p), (QStringList{"srvtemp.txt", "temp1.bat", "temp2.bat", "temp3.bat"}));
 }
 
 void EndToEndTest::spawnModeStoppedByEsc() {
@@ -177,7 +187,7 @@ void EndToEndTest::spawnModeStoppedByEsc() {
     p.keysToMain({"Escape"});
     QTest::qWait(3000);
     QCOMPARE(lines(p.read("spawn.txt")).size(), 2);
-    QCOMPARE(p.files("temp"), (QStringList{"srvtemp.txt", "temp1.bat", "temp2.bat"}));
+    QCOMPARE(launchFiles(p), (QStringList{"srvtemp.txt", "temp1.bat", "temp2.bat"}));
     QVERIFY2(p.read("logs/log.txt")
                  .endsWith("Not started: s3\nStopped by the user after 2 of 5 servers.\n" +
                            QByteArray(67, '-') + "\n"),
@@ -323,7 +333,7 @@ void EndToEndTest::terminalWindowWhenInstalled() {
     QDir(p.path(".")).mkdir("bin");
     p.write("bin/x-terminal-emulator", "#!/bin/sh\necho \"$@\" >> '" +
                                            p.path("terminal.log").toUtf8() +
-                                           "'\nshift\nexec \"$@\"\n");
+                                           "'\nshift 3\nexec \"$@\"\n");
     QFile::setPermissions(p.path("bin/x-terminal-emulator"),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     p.setExtraPath(p.path("bin"));
@@ -331,7 +341,61 @@ void EndToEndTest::terminalWindowWhenInstalled() {
     pickFirstCollectionAndTemplate(p);
     launch(p);
     QVERIFY(waitUntil([&] { return lines(p.read("out.txt")).size() == 1; }));
-    QCOMPARE(p.read("terminal.log"), "-e /bin/sh " + p.path("temp/temp1.bat").toUtf8() + "\n");
+    // Titled, and run under the recorder, which keeps what the batch file showed.
+    QVERIFY2(
+        p.read("terminal.log").startsWith("-T corvane: temp1.bat (1 server) -e /usr/bin/script "),
+        p.read("terminal.log").constData());
+    QVERIFY(p.read("terminal.log").contains(p.path("temp/temp1.bat").toUtf8()));
+    QVERIFY(waitUntil([&] { return p.read("temp/temp1.status") == "0\n"; }));
+}
+
+void EndToEndTest::xtermShowsTheRunsTitle() {
+    Program p;
+    p.write("collections/a-one.txt", "alpha\n");
+    p.write("scripts/wait.txt", "sleep 4\n");
+    // xterm and nothing else a terminal could be found as; and sleep for the batch file.
+    QDir(p.path(".")).mkdir("bin");
+    QFile::link(QStringLiteral("/usr/bin/xterm"), p.path("bin/xterm"));
+    QFile::link(QStringLiteral("/bin/sleep"), p.path("bin/sleep"));
+    p.setExtraPath(p.path("bin"));
+    QVERIFY(p.start());
+    pickFirstCollectionAndTemplate(p);
+    p.click(kCheckSpawn.x(), kCheckSpawn.y());
+    launch(p);
+    QVERIFY(waitUntil([] {
+        return !desktop::run({"search", "--name", "^corvane: alpha \\(temp1\\.bat\\)$"}).isEmpty();
+    }));
+}
+
+void EndToEndTest::resultsAndRetryFailed() {
+    Program p;
+    p.write("collections/a-three.txt", "alpha\nbeta\ngamma\n");
+    p.write("scripts/fail-beta.txt", "echo %s >> '" + p.path("out.txt").toUtf8() +
+                                         "'\n[ %s = beta ] && exit 2\necho done with %s\n");
+    QVERIFY(p.start());
+    pickFirstCollectionAndTemplate(p);
+    p.click(kCheckSpawn.x(), kCheckSpawn.y());
+    launch(p);
+    QVERIFY(waitUntil([&] {
+        return p.exists("temp/temp1.status") && p.exists("temp/temp2.status") &&
+               p.exists("temp/temp3.status");
+    }));
+    QCOMPARE(p.read("temp/temp2.status"), QByteArray("2\n"));
+    QVERIFY(p.read("temp/temp3.out").contains("done with gamma"));
+
+    // Alt+R opens Results; there Alt+R puts the failed server into the collection box.
+    QVERIFY(waitUntil([&] { return lines(p.read("out.txt")).size() == 3; }));
+    p.keysToMain({"alt+r"});
+    const qulonglong results = p.waitForOtherWindow("Results");
+    QVERIFY2(results, "the Results window did not open");
+    p.keysTo(results, {"alt+r"});
+    p.keysTo(results, {"Escape"});
+    QVERIFY(p.windowGone(results));
+    launch(p);
+    QVERIFY(waitUntil([&] { return lines(p.read("out.txt")).size() == 4; }));
+    QTest::qWait(500);
+    QCOMPARE(lines(p.read("out.txt")).size(), 4);
+    QCOMPARE(lines(p.read("out.txt")).last(), QStringLiteral("beta"));
 }
 
 // A session as an administrator has it, saved for later so that nothing runs; it is

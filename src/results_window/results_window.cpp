@@ -1,0 +1,167 @@
+#include "results_window.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLocale>
+#include <QScrollBar>
+
+#include "common/app_info.h"
+#include "common/date_time_format.h"
+#include "common/errors.h"
+#include "common/text_file.h"
+#include "ui_results_window.h"
+
+namespace {
+
+// Often enough that a state reads as live, seldom enough that a thousand runs cost
+// nothing anyone notices.
+constexpr int kUpdateEveryMs = 500;
+
+enum Column { Started, Mode, BatchFile, Servers, State };
+
+QString modeText(LaunchMode mode) {
+    switch (mode) {
+        case LaunchMode::Normal:
+            return QStringLiteral("normal");
+        case LaunchMode::Spawn:
+            return QStringLiteral("Spawn Mode");
+        case LaunchMode::RunLater:
+            break;
+    }
+    return QStringLiteral("Run Later");
+}
+
+QString serversText(const Run& run) {
+    if (run.serverCount == 1)
+        return run.servers().value(0);
+    return QStringLiteral("%1 servers").arg(run.serverCount);
+}
+
+// Whether `path` is, or lies in, `place`, following links.
+bool within(const QString& path, const QString& place) {
+    const QFileInfo file(path);
+    const QString real =
+        file.exists() ? file.canonicalFilePath()
+                      : QFileInfo(file.absolutePath()).canonicalFilePath() + u'/' + file.fileName();
+    const QString root = QFileInfo(place).canonicalFilePath();
+    return !root.isEmpty() && (real == root || real.startsWith(root + u'/'));
+}
+
+}  // namespace
+
+ResultsWindow::ResultsWindow(RunList& runs, const Workspace& workspace, Platform& platform,
+                             QWidget* parent)
+    : QDialog(parent),
+      ui_(std::make_unique<Ui::ResultsWindow>()),
+      runs_(runs),
+      workspace_(workspace),
+      platform_(platform) {
+    ui_->setupUi(this);
+    updates_.setInterval(kUpdateEveryMs);
+    updates_.callOnTimeout(this, [this] { refresh(); });
+    connect(ui_->RunTable, &QTableWidget::itemSelectionChanged, this, [this] { showOutput(true); });
+    connectHandler(platform_, ui_->RetryButton, &QPushButton::clicked, this,
+                   &ResultsWindow::RetryButtonClick);
+    connectHandler(platform_, ui_->SaveButton, &QPushButton::clicked, this,
+                   &ResultsWindow::SaveButtonClick);
+}
+
+ResultsWindow::~ResultsWindow() = default;
+
+void ResultsWindow::showNewest() {
+    refresh();
+    if (ui_->RunTable->rowCount() > 0)
+        ui_->RunTable->selectRow(0);
+    ui_->RunTable->setFocus();
+}
+
+void ResultsWindow::showEvent(QShowEvent* event) {
+    updates_.start();
+    QDialog::showEvent(event);
+}
+
+void ResultsWindow::hideEvent(QHideEvent* event) {
+    updates_.stop();
+    QDialog::hideEvent(event);
+}
+
+qsizetype ResultsWindow::selectedRun() const {
+    const QList<QTableWidgetItem*> selected = ui_->RunTable->selectedItems();
+    if (selected.isEmpty())
+        return -1;
+    return runs_.runs().size() - 1 - selected.first()->row();
+}
+
+void ResultsWindow::refresh() {
+    QTableWidget& table = *ui_->RunTable;
+    const QList<Run>& runs = runs_.runs();
+    // New runs go on top; the selection moves down with its row.
+    while (table.rowCount() < runs.size()) {
+        const Run& run = runs[table.rowCount()];
+        table.insertRow(0);
+        const QStringList cells{formatLogDateTime(QLocale(), run.started), modeText(run.mode),
+                                QFileInfo(run.batchPath).fileName(), serversText(run), QString()};
+        for (int column = 0; column < cells.size(); ++column)
+            table.setItem(0, column, new QTableWidgetItem(cells[column]));
+    }
+    for (int row = 0; row < table.rowCount(); ++row) {
+        const QString state = runs_.state(runs.size() - 1 - row).text();
+        if (table.item(row, State)->text() != state)
+            table.item(row, State)->setText(state);
+    }
+    showOutput(false);
+}
+
+void ResultsWindow::showOutput(bool always) {
+    const qsizetype run = selectedRun();
+    if (run < 0) {
+        ui_->OutputText->clear();
+        shownRun_ = -1;
+        return;
+    }
+    const qint64 size = QFileInfo(runs_.runs()[run].outputPath).size();
+    if (!always && run == shownRun_ && size == shownOutputSize_)
+        return;
+    QScrollBar* scroll = ui_->OutputText->verticalScrollBar();
+    const bool atEnd = run != shownRun_ || scroll->value() == scroll->maximum();
+    ui_->OutputText->setPlainText(runs_.output(run));
+    if (atEnd)
+        scroll->setValue(scroll->maximum());
+    shownRun_ = run;
+    shownOutputSize_ = size;
+}
+
+void ResultsWindow::RetryButtonClick() {
+    const qsizetype run = selectedRun();
+    if (run < 0)
+        return;
+    const QStringList servers = runs_.retryServers(runs_.runs()[run].launch);
+    if (servers.isEmpty()) {
+        platform_.showMessage(kApplicationTitle,
+                              QStringLiteral("Every run of this launch ended with exit 0."));
+        return;
+    }
+    emit retryRequested(servers);
+}
+
+void ResultsWindow::SaveButtonClick() {
+    const qsizetype run = selectedRun();
+    if (run < 0)
+        return;
+    const QString suggested = QDir::home().filePath(
+        QFileInfo(runs_.runs()[run].batchPath).completeBaseName() + QStringLiteral("-output.txt"));
+    const QString path = platform_.askSaveFile(QStringLiteral("Save output"), suggested);
+    if (path.isEmpty())
+        return;
+    // The output is a copy; the files the program keeps are not for it to overwrite.
+    for (const QString& kept : {workspace_.collectionsFolder(), workspace_.scriptsFolder(),
+                                workspace_.tempFolder(), workspace_.logsFolder()}) {
+        if (within(path, kept)) {
+            throw OperationError(QStringLiteral("Cannot save the output as %1: the folder %2 "
+                                                "holds the program's own files. Choose another "
+                                                "place.")
+                                     .arg(path, kept));
+        }
+    }
+    writeWholeFile(path, runs_.output(run, std::numeric_limits<qint64>::max()));
+}
