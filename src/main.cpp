@@ -1,4 +1,6 @@
 #include <QApplication>
+#include <cstdio>
+#include <cstdlib>
 
 #include "common/app_info.h"
 #include "common/instance_lock.h"
@@ -6,8 +8,32 @@
 #include "main_window/form1.h"
 #include "platform/desktop_platform.h"
 
+namespace {
+
+const char kNoDisplay[] =
+    "Corvane needs a graphical session: DISPLAY (X11) or WAYLAND_DISPLAY (Wayland) must name "
+    "a display it can reach.\n";
+
+// Qt ends a program that reaches no display with a fatal message and a core dump. Until the
+// application stands, a fatal message is that, and the user gets one line and status 1.
+void fatalMeansNoDisplay(QtMsgType type, const QMessageLogContext&, const QString&) {
+    if (type == QtFatalMsg) {
+        std::fputs(kNoDisplay, stderr);
+        std::_Exit(1);
+    }
+}
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        std::fputs(kNoDisplay, stderr);
+        return 1;
+    }
+    const QtMessageHandler usual = qInstallMessageHandler(fatalMeansNoDisplay);
     QApplication app(argc, argv);
+    qInstallMessageHandler(usual);
     QApplication::setApplicationName(kApplicationTitle);
     QApplication::setApplicationVersion(versionText(programVersion()));
     // Exit (or closing the main window) ends the program, also with the About window open.

@@ -2,6 +2,7 @@
 
 #include <sys/wait.h>
 #include <unistd.h>
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -61,6 +62,20 @@ struct Program {
     std::unique_ptr<Form1> form;
 };
 
+// The WCAG contrast ratio of two colours, 1 to 21.
+double contrast(QColor a, QColor b) {
+    auto luminance = [](QColor c) {
+        auto channel = [](double v) {
+            v /= 255.0;
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.red()) + 0.7152 * channel(c.green()) + 0.0722 * channel(c.blue());
+    };
+    const double x = luminance(a) + 0.05;
+    const double y = luminance(b) + 0.05;
+    return std::max(x, y) / std::min(x, y);
+}
+
 QStringList itemTexts(const QListWidget* list) {
     QStringList texts;
     for (int i = 0; i < list->count(); ++i)
@@ -86,6 +101,7 @@ class MainWindowTest : public QObject {
     void windowAndControls();
     void menus();
     void tabOrder();
+    void namedForScreenReaders();
 
     void launchThroughTheWindow();
     void fileFailureLeavesProgramRunning();
@@ -238,6 +254,69 @@ void MainWindowTest::tabOrder() {
     };
     QCOMPARE(visit(Qt::Key_Tab, Qt::NoModifier), order);
     QCOMPARE(visit(Qt::Key_Backtab, Qt::ShiftModifier), QStringList(order.rbegin(), order.rend()));
+}
+
+void MainWindowTest::namedForScreenReaders() {
+    Program p;
+    QVERIFY(p.load());
+    p.showActive();
+    const QList<std::pair<const char*, QString>> named{{"ListFile", "Collections"},
+                                                       {"ListBox", "Servers in the collection"},
+                                                       {"ScriptBox", "Batch template"},
+                                                       {"DelayText", "Start delay in seconds"},
+                                                       {"LogText", "Log"},
+                                                       {"CheckSpawn", "Spawn Mode"},
+                                                       {"CheckSave", "Run Later (Save Batch)"},
+                                                       {"RunCommand", "LAUNCH CORVANE"}};
+    for (const auto& [name, text] : named) {
+        QAccessibleInterface* control =
+            QAccessible::queryAccessibleInterface(p.child<QWidget>(name));
+        QVERIFY(control);
+        QCOMPARE(control->text(QAccessible::Name), text);
+    }
+    // An editable combo box speaks its text; its edit field carries the name.
+    QCOMPARE(
+        QAccessible::queryAccessibleInterface(p.comboTask()->lineEdit())->text(QAccessible::Name),
+        QStringLiteral("Templates"));
+    // Every control the keyboard reaches says what it is.
+    for (QWidget* widget : p.form->findChildren<QWidget*>()) {
+        if (widget->isVisible() && widget->focusPolicy() != Qt::NoFocus &&
+            widget->isWindow() == false && !widget->objectName().startsWith("qt_")) {
+            QAccessibleInterface* control = QAccessible::queryAccessibleInterface(widget);
+            QVERIFY2(control && !control->text(QAccessible::Name).isEmpty(),
+                     qPrintable(widget->objectName()));
+        }
+    }
+    // Focus on the button and the check boxes shows in a frame of 3:1 or more against the
+    // face inside it, and the unticked box's outline stands out as much.
+    for (const char* name : {"RunCommand", "CheckSpawn"}) {
+        QWidget* control = p.child<QWidget>(name);
+        p.listFile()->setFocus();
+        const QImage plain = control->grab().toImage();
+        control->setFocus();
+        QTRY_VERIFY(control->hasFocus());
+        const QImage focused = control->grab().toImage();
+        const QColor frame = focused.pixelColor(0, focused.height() / 2);
+        const QColor face = focused.pixelColor(focused.width() - 6, focused.height() / 2);
+        QVERIFY2(contrast(frame, face) >= 3,
+                 qPrintable(QStringLiteral("%1: %2 on %3").arg(name, frame.name(), face.name())));
+        QVERIFY(plain.pixelColor(1, plain.height() / 2) !=
+                focused.pixelColor(1, focused.height() / 2));
+    }
+    const QImage box = p.child<QWidget>("CheckSave")->grab().toImage();
+    QColor outline;
+    for (int x = 0; x < 20 && !outline.isValid(); ++x) {
+        const QColor pixel = box.pixelColor(x, box.height() / 2);
+        if (contrast(pixel, QColor(255, 192, 128)) >= 3)
+            outline = pixel;
+    }
+    QVERIFY2(outline.isValid(), "no outline of 3:1 on the unticked box");
+
+    // Each heading labels its box.
+    for (auto [label, box] : {std::pair{"Label2", "ListFile"}, std::pair{"Label3", "ListBox"},
+                              std::pair{"Label1", "ScriptBox"}, std::pair{"Label5", "DelayText"},
+                              std::pair{"Label4", "LogText"}})
+        QCOMPARE(p.child<QLabel>(label)->buddy(), p.child<QWidget>(box));
 }
 
 void MainWindowTest::launchThroughTheWindow() {

@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian machine for Corvane and then runs the program or its tests.
-#   bash tools/dev.sh run    install what is missing, build, start on the sample workspace
+#   bash tools/dev.sh run    install what is missing, build the program, install it into
+#                            ~/Corvane (or $CORVANE_HOME) with a menu entry, start it there
 #   bash tools/dev.sh test   install what is missing, build, run every test
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake g++ make qt6-base-dev fonts-liberation xvfb xdotool)
-# The tests also run batch files in a real terminal.
-test_packages=(xterm xfonts-base)
+# To build and run the program, and what the sample templates call.
+packages=(cmake g++ make qt6-base-dev fonts-liberation iputils-ping bind9-dnsutils)
+# The tests also drive the program under an X server of their own, run batch files in a
+# real terminal, and check the desktop entry and the AppStream metadata.
+test_packages=(xvfb xdotool xterm xfonts-base desktop-file-utils appstream)
 
 install_missing() {
     local missing=()
@@ -24,20 +27,23 @@ install_missing() {
         "${missing[@]}" >/dev/null
 }
 
-build() {
+configure() {
     cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-    cmake --build build -j"$(nproc)"
 }
 
 case "${1:-}" in
 run)
     install_missing "${packages[@]}"
-    build
-    exec build/workspace/corvane
+    configure
+    cmake --build build --target corvane -j"$(nproc)"
+    folder="${CORVANE_HOME:-$HOME/Corvane}"
+    cmake --install build --prefix "$folder" | grep -v '^-- Up-to-date' || true
+    exec "$folder/corvane"
     ;;
 test)
     install_missing "${packages[@]}" "${test_packages[@]}"
-    build
+    configure
+    cmake --build build -j"$(nproc)"
     ctest --test-dir build --output-on-failure
     ;;
 *)

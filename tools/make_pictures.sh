@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Draws the program's pictures: the main window's background (700 x 500), the About
-# window's background (400 x 300) and the window icon (16, 32 at 256 colours; 16, 32,
-# 48, 128 at 32 bits). The results are committed, so a build needs no image tool; run
+# window's background (400 x 300), the window icon (16, 32 at 256 colours; 16, 32,
+# 48, 128 at 32 bits) and the icons of the desktop's menu (PNG, 16 to 256 pixels). The results are committed, so a build needs no image tool; run
 # this only to change them. Needs ImageMagick 6 (Debian's imagemagick).
 set -euo pipefail
 cd "$(dirname "$0")/../src/resources"
 convert=/usr/bin/convert
+[ -x "$convert" ] && "$convert" -version | grep -q ImageMagick ||
+    { echo "Needs ImageMagick: apt-get install imagemagick" >&2; exit 1; }
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
@@ -50,3 +52,17 @@ for s in 16 32; do
 done
 $convert "$tmp/icon16p.bmp" "$tmp/icon32p.bmp" "$tmp/icon16.png" "$tmp/icon32.png" \
     "$tmp/icon48.png" "$tmp/icon128.png" corvane.ico
+
+# The desktop's icon theme: the same emblem on the same ground.
+mkdir -p icons
+for s in 16 32 48 64 128 256; do
+    emblem $s
+    $convert -size "${s}x${s}" xc:'#102438' "$tmp/emblem$s.png" -composite \
+        -define png:exclude-chunks=date,time "PNG32:icons/corvane-$s.png"
+done
+
+# The check mark of a ticked mode box, dark on white inside a dark outline, so that both
+# states read clearly on the boxes' orange face.
+$convert -size 13x13 xc:white -fill none -stroke '#404040' -draw 'rectangle 0,0 12,12' \
+    -stroke '#000080' -strokewidth 2 -draw 'polyline 3,6 5,9 10,3' \
+    -define png:exclude-chunks=date,time PNG32:check.png

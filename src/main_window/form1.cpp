@@ -69,6 +69,7 @@ Form1::Form1(const Workspace& workspace, Platform& platform, QWidget* parent)
     // is cut off, whatever its own receiving slots are called in a given Qt version.
     ui_->ComboTask->setCompleter(nullptr);
     QLineEdit* typed = ui_->ComboTask->lineEdit();
+    typed->setAccessibleName(ui_->ComboTask->accessibleName());  // the combo box speaks its text
     QObject::disconnect(typed, &QLineEdit::editingFinished, ui_->ComboTask, nullptr);
     QObject::disconnect(typed, &QLineEdit::returnPressed, ui_->ComboTask, nullptr);
 

@@ -57,6 +57,8 @@ class EndToEndTest : public QObject {
     void aboutWindow();
     void badInputThenFixed();
     void missingCollectionsFolder();
+    void noDisplayOneLine_data();
+    void noDisplayOneLine();
     void secondProgramInTheSameFolder();
     void terminalWindowWhenInstalled();
     void xtermShowsTheRunsTitle();
@@ -303,6 +305,33 @@ void EndToEndTest::missingCollectionsFolder() {
     QVERIFY(p.waitForExit(10000));
     QVERIFY(p.exitCode() != 0);
     QVERIFY(!p.exists("collections"));
+}
+
+void EndToEndTest::noDisplayOneLine_data() {
+    QTest::addColumn<QString>("display");
+    QTest::newRow("none named") << QString();
+    QTest::newRow("one that is not there") << QStringLiteral(":987");
+}
+
+void EndToEndTest::noDisplayOneLine() {
+    QFETCH(QString, display);
+    Program p;
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    if (!display.isEmpty())
+        environment.insert(QStringLiteral("DISPLAY"), display);
+    program.setProcessEnvironment(environment);
+    program.start(p.path("corvane"), {QStringLiteral("--ignored-argument")});
+    QVERIFY(program.waitForFinished(10000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 1);
+    const QStringList said =
+        QString::fromLocal8Bit(program.readAllStandardError()).split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(said.size(), 1);
+    QVERIFY(said[0].contains("DISPLAY") && said[0].contains("WAYLAND_DISPLAY"));
+    QCOMPARE(p.files("temp"), QStringList{});  // nothing touched
 }
 
 void EndToEndTest::secondProgramInTheSameFolder() {
