@@ -13,7 +13,9 @@
 // Each case prints its own line, and a line `ratio case=... ms=... floor_ms=... value=...
 // peak_rss_mb=...` where it has a floor. Every size runs in a process of its own, so that
 // each peak memory figure is that case's alone.
-// Usage: build/bench/launch [normal|startup|spawn [servers]]   (default: every case)
+//   huge     the largest collection a text box takes (16 MiB) loaded and launched in each
+//            mode, nothing started; only when asked for
+// Usage: build/bench/launch [normal|startup|spawn [servers]|huge]   (default: all but huge)
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -25,6 +27,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -408,6 +411,53 @@ void spawnCase(int servers) {
     std::fflush(stdout);
 }
 
+// The largest collection a text box takes, loaded by a click on it and launched in
+// `mode`, with nothing started (recording platform).
+void hugeCase(const QString& mode) {
+    Bench bench;
+    QFile file(bench.workspace.collectionFile(QStringLiteral("huge.txt")));
+    if (!file.open(QIODevice::WriteOnly))
+        qFatal("cannot write the collection");
+    qint64 size = 0;
+    int servers = 0;
+    while (true) {
+        const QByteArray line =
+            "server-" + QByteArray::number(++servers).rightJustified(7, '0') + ".example.net\n";
+        if (size + line.size() > 16LL * 1024 * 1024)
+            break;
+        file.write(line);
+        size += line.size();
+    }
+    --servers;
+    file.close();
+    Form1 form(bench.workspace, bench.platform);
+    if (!form.load())
+        qFatal("start-up failed");
+    form.show();
+    waitUntilIdle(form);
+    QElapsedTimer timer;
+    timer.start();
+    auto* list = form.findChild<QListWidget*>(QStringLiteral("ListFile"));
+    list->setCurrentRow(0);
+    QCoreApplication::processEvents();
+    const qint64 loadMs = timer.elapsed();
+    if (form.findChild<QPlainTextEdit*>(QStringLiteral("ListBox"))->blockCount() < servers)
+        qFatal("the collection did not load");
+    form.findChild<QPlainTextEdit*>(QStringLiteral("ScriptBox"))->setPlainText(kTemplate);
+    form.findChild<QCheckBox*>(QStringLiteral("CheckSpawn"))->setChecked(mode == u"spawn");
+    form.findChild<QCheckBox*>(QStringLiteral("CheckSave"))->setChecked(mode == u"runlater");
+    timer.restart();
+    form.findChild<QPushButton*>(QStringLiteral("RunCommand"))->click();
+    QCoreApplication::processEvents();
+    const qint64 launchMs = timer.elapsed();
+    std::printf("huge mode=%s bytes=%lld servers=%d load_ms=%lld launch_ms=%lld "
+                "peak_rss_mb=%.1f messages=%lld\n",
+                qPrintable(mode), static_cast<long long>(size), servers,
+                static_cast<long long>(loadMs), static_cast<long long>(launchMs), peakRssMb(),
+                static_cast<long long>(bench.platform.messages().size()));
+    std::fflush(stdout);
+}
+
 // Runs one case in a process of its own and passes its lines on.
 void inChild(const QString& caseName, int size) {
     QProcess child;
@@ -434,8 +484,10 @@ int main(int argc, char* argv[]) {
         const int size = QString::fromLocal8Bit(argv[3]).toInt();
         if (qstrcmp(argv[2], "normal") == 0)
             normalCase(size);
-        else
+        else if (qstrcmp(argv[2], "spawn") == 0)
             spawnCase(size);
+        else
+            hugeCase(QString::fromLocal8Bit(argv[2]).section(u'-', 1));
         return 0;
     }
     const QString only = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
@@ -450,6 +502,16 @@ int main(int argc, char* argv[]) {
             argc > 2 ? QList<int>{QString::fromLocal8Bit(argv[2]).toInt()} : QList<int>{1000};
         for (int size : sizes)
             inChild(QStringLiteral("spawn"), size);
+    }
+    if (only == u"huge") {
+        // Not among every case: the Spawn Mode launch writes some 600,000 files.
+        for (const char* mode : {"huge-normal", "huge-runlater", "huge-spawn"})
+            inChild(QString::fromLatin1(mode), 0);
+    }
+    if (only == u"huge") {
+        // Not among every case: the Spawn Mode launch writes some 600,000 files.
+        for (const char* mode : {"huge-normal", "huge-runlater", "huge-spawn"})
+            inChild(QString::fromLatin1(mode), 0);
     }
     return 0;
 }

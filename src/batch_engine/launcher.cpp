@@ -23,6 +23,29 @@ const QString kLogBoxHeader = QStringLiteral("-- Batch (Spawn) Launched ");
 const QString kLogBoxEnd = QStringLiteral("-- End of Batch");
 const QString kRunLogSeparator(67, u'-');
 
+// Offers the launch button as a stop button for as long as it lives.
+class StoppableLaunch {
+  public:
+    explicit StoppableLaunch(LaunchWindow& window) : window_(window) { window_.setStoppable(true); }
+    ~StoppableLaunch() { window_.setStoppable(false); }
+    StoppableLaunch(const StoppableLaunch&) = delete;
+    StoppableLaunch& operator=(const StoppableLaunch&) = delete;
+
+  private:
+    LaunchWindow& window_;
+};
+
+// The server spool file read back: the launch works from what reached the disk.
+ServerLines readSpool(const Workspace& workspace) {
+    return ServerLines(readWholeFile(workspace.spoolFile(), std::numeric_limits<qint64>::max()));
+}
+
+QString stamp(Platform& platform) {
+    return formatLogDateTime(QLocale(), platform.now());
+}
+
+}  // namespace
+
 // Collects what a launch appends to the log box and hands it over at the moments the
 // window is drawn: one widget update per drawing instead of one per server, and at most
 // one drawing every 50 ms unless the launch is about to wait or ends. Whatever was
@@ -55,29 +78,6 @@ class LogBox {
     QString pending_;
     QElapsedTimer sinceShown_;
 };
-
-// Offers the launch button as a stop button for as long as it lives.
-class StoppableLaunch {
-  public:
-    explicit StoppableLaunch(LaunchWindow& window) : window_(window) { window_.setStoppable(true); }
-    ~StoppableLaunch() { window_.setStoppable(false); }
-    StoppableLaunch(const StoppableLaunch&) = delete;
-    StoppableLaunch& operator=(const StoppableLaunch&) = delete;
-
-  private:
-    LaunchWindow& window_;
-};
-
-// The server spool file read back: the launch works from what reached the disk.
-ServerLines readSpool(const Workspace& workspace) {
-    return ServerLines(readWholeFile(workspace.spoolFile(), std::numeric_limits<qint64>::max()));
-}
-
-QString stamp(Platform& platform) {
-    return formatLogDateTime(QLocale(), platform.now());
-}
-
-}  // namespace
 
 // What every launch shares, from the header lines to the end lines: the run log record
 // and the log box. The run log is the record of what ran: what reached it is handed to
