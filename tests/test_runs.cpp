@@ -19,17 +19,7 @@ qint64 deadPid() {
 
 Run runOf(const TempWorkspace& ws, int launch, int number, LaunchMode mode,
           const QByteArray& servers, qsizetype count) {
-    const Workspace& w = ws.workspace();
-    return Run{launch,
-               QDateTime(),
-               mode,
-               w.tempBatch(number),
-               w.tempOutput(number),
-               w.tempStatus(number),
-               w.tempPid(number),
-               0,
-               servers,
-               count};
+    return Run{launch, QDateTime(), mode, ws.workspace().tempBatch(number), 0, servers, count};
 }
 
 }  // namespace
@@ -44,6 +34,7 @@ class RunsTest : public QObject {
     void terminalText_data();
     void terminalText();
     void largeOutputShowsItsEnd();
+    void recordLiesBesideTheBatchFile();
 };
 
 void RunsTest::spawnLaunchStatesAndRetry() {
@@ -139,6 +130,15 @@ void RunsTest::largeOutputShowsItsEnd() {
     QVERIFY(shown.startsWith("[2,097,163 bytes before this were left out]\n"));
     QVERIFY(shown.endsWith("\nlast line\n"));
     QVERIFY(shown.size() < 1024 * 1024 + 100);
+}
+
+void RunsTest::recordLiesBesideTheBatchFile() {
+    // Where the run list looks is where the launch tells the recorder to write.
+    TempWorkspace ws;
+    const Run run = runOf(ws, 1, 12, LaunchMode::Spawn, "alpha", 1);
+    QCOMPARE(run.outputPath(), ws.workspace().tempOutput(12));
+    QCOMPARE(run.statusPath(), ws.workspace().tempStatus(12));
+    QCOMPARE(run.pidPath(), ws.workspace().tempPid(12));
 }
 
 QTEST_GUILESS_MAIN(RunsTest)

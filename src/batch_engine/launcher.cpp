@@ -249,8 +249,8 @@ void Launcher::startRecorded(LaunchMode mode, int launch, const QString& title,
     const BatchStart start{BatchPath, title, workspace_.tempOutput(ServerNumber),
                            workspace_.tempStatus(ServerNumber), workspace_.tempPid(ServerNumber)};
     const qint64 pid = platform_.startBatch(start);
-    runs_.add(Run{launch, platform_.now(), mode, start.path, start.outputPath, start.statusPath,
-                  start.pidPath, pid, std::move(serverText), serverCount});
+    runs_.add(
+        Run{launch, platform_.now(), mode, start.path, pid, std::move(serverText), serverCount});
 }
 
 void Launcher::runNormal(LaunchWindow& window, const QString& script) {

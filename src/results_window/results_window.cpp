@@ -119,7 +119,7 @@ void ResultsWindow::showOutput(bool always) {
         shownRun_ = -1;
         return;
     }
-    const qint64 size = QFileInfo(runs_.runs()[run].outputPath).size();
+    const qint64 size = QFileInfo(runs_.runs()[run].outputPath()).size();
     if (!always && run == shownRun_ && size == shownOutputSize_)
         return;
     QScrollBar* scroll = ui_->OutputText->verticalScrollBar();

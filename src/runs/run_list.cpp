@@ -61,14 +61,14 @@ void RunList::add(Run run) {
 RunState RunList::state(qsizetype index) {
     const Run& run = runs_[index];
     RunState& known = lastKnown_[index];
-    if (QFile::exists(run.statusPath)) {
+    if (QFile::exists(run.statusPath())) {
         bool number = false;
         const int status =
-            QString::fromLatin1(readFile(run.statusPath, 64)).trimmed().toInt(&number);
+            QString::fromLatin1(readFile(run.statusPath(), 64)).trimmed().toInt(&number);
         known = number ? RunState{RunState::Exited, status} : RunState{RunState::Unknown, 0};
         return known;
     }
-    if (!QFile::exists(run.outputPath) && !QFile::exists(run.pidPath)) {
+    if (!QFile::exists(run.outputPath()) && !QFile::exists(run.pidPath())) {
         // Emptied by a clean-up, or never begun. A run that was still running counts as
         // ended without a status.
         if (known.kind == RunState::Running && !processAlive(run.startedPid))
@@ -79,7 +79,7 @@ RunState RunList::state(qsizetype index) {
     }
     bool number = false;
     const qint64 recorder =
-        QString::fromLatin1(readFile(run.pidPath, 64)).trimmed().toLongLong(&number);
+        QString::fromLatin1(readFile(run.pidPath(), 64)).trimmed().toLongLong(&number);
     known = processAlive(number ? recorder : run.startedPid) ? RunState{RunState::Running, 0}
                                                              : RunState{RunState::Unknown, 0};
     return known;
@@ -87,7 +87,7 @@ RunState RunList::state(qsizetype index) {
 
 QString RunList::output(qsizetype index, qint64 maxBytes) const {
     qint64 leftOut = 0;
-    const QByteArray recorded = readFile(runs_[index].outputPath, maxBytes, &leftOut);
+    const QByteArray recorded = readFile(runs_[index].outputPath(), maxBytes, &leftOut);
     QString text = terminalText(recorded);
     if (leftOut > 0) {
         text.prepend(QStringLiteral("[%1 bytes before this were left out]\n")

@@ -12,10 +12,7 @@ struct Run {
     int launch = 0;  // the launch that started it, counted from 1 in each program run
     QDateTime started;
     LaunchMode mode = LaunchMode::Normal;
-    QString batchPath;
-    QString outputPath;     // what the run wrote to its terminal, as recorded
-    QString statusPath;     // its exit status, once it has ended
-    QString pidPath;        // the recorder's process while it runs
+    QString batchPath;      // temp<N>.bat; what its recorder leaves lies beside it
     qint64 startedPid = 0;  // the process the program started, until the recorder says
     // The run's servers as the collection text holds them, kept compact for launches of
     // a million servers.
@@ -23,6 +20,14 @@ struct Run {
     qsizetype serverCount = 0;
 
     QStringList servers() const;
+    // temp<N>.out, temp<N>.status and temp<N>.pid: kept as one path, so that a launch of
+    // many thousand runs costs one string each.
+    QString outputPath() const { return besideBatch(QStringLiteral(".out")); }
+    QString statusPath() const { return besideBatch(QStringLiteral(".status")); }
+    QString pidPath() const { return besideBatch(QStringLiteral(".pid")); }
+
+  private:
+    QString besideBatch(const QString& suffix) const { return batchPath.chopped(4) + suffix; }
 };
 
 // What became of a run, as far as its files tell.
