@@ -25,7 +25,10 @@ class FakeWindow : public LaunchWindow {
     void setLogText(const QString& text) override { logText = text; }
     void appendLogText(QString text) override { logText += text; }
     LaunchMode launchMode() const override { return mode; }
-    void repaintWindow() override { ++repaints; }
+    void repaintWindow() override {
+        ++repaints;
+        logTextAtRepaint.append(logText);
+    }
     void setStoppable(bool on) override {
         stoppable = on;
         stoppableChanges.append(on);
@@ -38,6 +41,7 @@ class FakeWindow : public LaunchWindow {
     QString logText;
     LaunchMode mode = LaunchMode::Normal;
     int repaints = 0;
+    QStringList logTextAtRepaint;
     bool stoppable = false;
     QList<bool> stoppableChanges;
     bool stop = false;
@@ -114,6 +118,7 @@ class BatchEngineTest : public QObject {
     void missingFolderRefused_data();
     void missingFolderRefused();
     void numberingAcrossLaunches();
+    void longNormalLaunchStaysAlive();
     void olderBatchFileNeverAppendedTo();
     void fileFailureStopsAtThatStep();
     void failedStartIsReported();
@@ -425,6 +430,23 @@ void BatchEngineTest::missingFolderRefused() {
     QCOMPARE(ws->files("."), (QStringList{"collections", "logs", "scripts", "temp"}.filter(
                                  QRegularExpression("^(?!" + folder + "$)"))));
     QCOMPARE(ws->files("temp") + ws->files("logs"), QStringList{});
+}
+
+void BatchEngineTest::longNormalLaunchStaysAlive() {
+    // A launch long enough to be noticed lets the window answer the desktop every 50 ms,
+    // and the log box still shows its text only at the end.
+    QString servers;
+    for (int i = 0; i < 200000; ++i)
+        servers += QStringLiteral("server-%1\n").arg(i);
+    fill(servers);
+    QElapsedTimer took;
+    took.start();
+    launch();
+    if (took.elapsed() > 150)
+        QVERIFY(window.repaints >= 1);
+    for (const QString& shown : window.logTextAtRepaint)
+        QCOMPARE(shown, QStringLiteral("0"));
+    QVERIFY(window.logText.endsWith("ping server-199999-- End of Batch\n"));
 }
 
 void BatchEngineTest::numberingAcrossLaunches() {
