@@ -189,12 +189,7 @@ void Launcher::refuseOutsideLink(const QString& path) const {
     const QFileInfo file(path);
     if (!file.isSymLink())
         return;
-    // Where the link leads, with every link on the way followed; for a target not yet
-    // there, its folder's real place.
-    const QFileInfo target(file.symLinkTarget());
-    const QString real = target.exists() ? target.canonicalFilePath()
-                                         : QFileInfo(target.absolutePath()).canonicalFilePath() +
-                                               u'/' + target.fileName();
+    const QString real = realPath(file.symLinkTarget());
     const QString root = QFileInfo(workspace_.root()).canonicalFilePath() + u'/';
     if (real.startsWith(root))
         return;

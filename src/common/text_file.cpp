@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QStringDecoder>
 #include <algorithm>
 #include <cerrno>
@@ -187,6 +188,13 @@ void writeWholeFile(const QString& path, QStringView text) {
     OutputFile file(path, OutputFile::Mode::Overwrite);
     file.write(text);
     file.close();
+}
+
+QString realPath(const QString& path) {
+    const QFileInfo file(path);
+    if (file.exists())
+        return file.canonicalFilePath();
+    return QFileInfo(file.absolutePath()).canonicalFilePath() + u'/' + file.fileName();
 }
 
 bool pathTaken(const QString& path) {

@@ -68,5 +68,9 @@ bool renameToFreeName(const QString& from, const QString& to);
 // leads nowhere.
 bool pathTaken(const QString& path);
 
+// Where `path` really lies, every link on the way followed; for a file not there yet, its
+// folder's real place and its name ("/name" alone when the folder is missing).
+QString realPath(const QString& path);
+
 // The system's words for an error number ("No space left on device").
 QString systemReason(int error);

@@ -39,10 +39,7 @@ QString serversText(const Run& run) {
 
 // Whether `path` is, or lies in, `place`, following links.
 bool within(const QString& path, const QString& place) {
-    const QFileInfo file(path);
-    const QString real =
-        file.exists() ? file.canonicalFilePath()
-                      : QFileInfo(file.absolutePath()).canonicalFilePath() + u'/' + file.fileName();
+    const QString real = realPath(path);
     const QString root = QFileInfo(place).canonicalFilePath();
     return !root.isEmpty() && (real == root || real.startsWith(root + u'/'));
 }
