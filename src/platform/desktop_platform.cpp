@@ -20,24 +20,32 @@
 
 extern char** environ;
 
-namespace {
-
-// posix_spawn's arguments, kept alive for the call.
-class Arguments {
+// A list of C strings ending in a null pointer, as posix_spawn takes its arguments and
+// environment, kept alive with the bytes they point into.
+class CStrings {
   public:
-    explicit Arguments(const QStringList& arguments) {
-        for (const QString& argument : arguments)
-            bytes_.append(QFile::encodeName(argument));
-        for (QByteArray& argument : bytes_)
-            pointers_.append(argument.data());
+    explicit CStrings(QList<QByteArray> strings) : bytes_(std::move(strings)) {
+        for (QByteArray& string : bytes_)
+            pointers_.append(string.data());
         pointers_.append(nullptr);
     }
+    CStrings(const CStrings&) = delete;
+    CStrings& operator=(const CStrings&) = delete;
     char* const* data() { return pointers_.data(); }
 
   private:
     QList<QByteArray> bytes_;
     QList<char*> pointers_;
 };
+
+namespace {
+
+QList<QByteArray> encodedNames(const QStringList& words) {
+    QList<QByteArray> names;
+    for (const QString& word : words)
+        names.append(QFile::encodeName(word));
+    return names;
+}
 
 // `text` as one word of the shell's command language.
 QString shellQuoted(QString text) {
@@ -53,7 +61,7 @@ DesktopPlatform::DesktopPlatform(QString shell, QStringList terminals, QString r
     reaper_.callOnTimeout([this] { reapChildren(); });
 }
 
-DesktopPlatform::~DesktopPlatform() = default;
+DesktopPlatform::~DesktopPlatform() = default;  // CStrings is complete here
 
 void DesktopPlatform::showMessage(const QString& caption, const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok);
@@ -61,6 +69,7 @@ void DesktopPlatform::showMessage(const QString& caption, const QString& text) {
 }
 
 void DesktopPlatform::prepareStarts() {
+    environment_ = std::make_unique<CStrings>(recorderEnvironment());
     terminal_ = QString();
     for (const QString& terminal : terminals_) {
         const QString found = QStandardPaths::findExecutable(terminal);
@@ -120,12 +129,7 @@ qint64 DesktopPlatform::startBatch(const BatchStart& start) {
                   command;
     // posix_spawn does not copy the program's address space the way fork does, which for
     // a desktop program is most of the cost of a start.
-    Arguments arguments(command);
-    QList<QByteArray> environment = recorderEnvironment();
-    QList<char*> environmentPointers;
-    for (QByteArray& entry : environment)
-        environmentPointers.append(entry.data());
-    environmentPointers.append(nullptr);
+    CStrings arguments(encodedNames(command));
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     // Detached from the program's own terminal, if it has one: what a run shows is on its
@@ -146,7 +150,7 @@ qint64 DesktopPlatform::startBatch(const BatchStart& start) {
                              POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     pid_t child = 0;
     const int result = posix_spawn(&child, arguments.data()[0], &actions, &attributes,
-                                   arguments.data(), environmentPointers.data());
+                                   arguments.data(), environment_->data());
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (result != 0)

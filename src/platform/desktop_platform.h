@@ -5,11 +5,13 @@
 #include <QList>
 #include <QStringList>
 #include <QTimer>
+#include <memory>
 #include <optional>
 
 #include "platform/platform.h"
 
 class QEventLoop;
+class CStrings;
 
 // The real outside world on a Linux desktop.
 class DesktopPlatform : public Platform {
@@ -47,7 +49,10 @@ class DesktopPlatform : public Platform {
     QString shell_;
     QStringList terminals_;
     QString recorder_;
-    std::optional<QString> terminal_;  // found by prepareStarts(); empty when there is none
+    // Found by prepareStarts(), once per launch: the terminal (empty when there is none)
+    // and the environment the recorder runs in.
+    std::optional<QString> terminal_;
+    std::unique_ptr<CStrings> environment_;
     QEventLoop* pause_ = nullptr;
     QList<pid_t> children_;
     QTimer reaper_;
