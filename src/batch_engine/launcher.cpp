@@ -324,9 +324,10 @@ void Launcher::runSpawn(LaunchWindow& window, const QString& script, const QStri
         for (QStringView server : lines) {
             logBox.show();
             BatchPath = nextBatchPath(LaunchMode::Spawn);
-            BatchText = composer.compose(server);
+            composer.composeInto(BatchText, server);
             OutputFile batch = createBatch(LaunchMode::Spawn);
-            batch.write(BatchText + kLineEnd);
+            batch.write(BatchText);
+            batch.write(kLineEnd);
             batch.close();
             record.addServer(BatchText);
             record.flush();
