@@ -23,12 +23,15 @@ QString aboutVersionText(int major, int minor, int revision) {
 }
 
 frmabout::frmabout(Platform& platform, QWidget* parent)
-    : QDialog(parent), ui_(std::make_unique<Ui::frmabout>()), platform_(platform) {
+    // Given here, the flags are in place before the style sheet: set afterwards, they
+    // would re-polish every control and decode the picture of a window still hidden.
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      ui_(std::make_unique<Ui::frmabout>()),
+      platform_(platform) {
     initProgramResources();
     ui_->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(size());
     setGeometry(kLeft, kTop, width(), height());
     ui_->buttonx->setText(kFirstPage.host());
