@@ -19,6 +19,7 @@
 #include "about_window/frmabout.h"
 #include "main_window/form1.h"
 #include "platform/recording_platform.h"
+#include "resources/background_picture.h"
 #include "results_window/results_window.h"
 #include "support/temp_workspace.h"
 
@@ -102,6 +103,7 @@ class MainWindowTest : public QObject {
     void menus();
     void tabOrder();
     void namedForScreenReaders();
+    void backgroundPictures();
 
     void launchThroughTheWindow();
     void fileFailureLeavesProgramRunning();
@@ -317,6 +319,50 @@ void MainWindowTest::namedForScreenReaders() {
                               std::pair{"Label1", "ScriptBox"}, std::pair{"Label5", "DelayText"},
                               std::pair{"Label4", "LogText"}})
         QCOMPARE(p.child<QLabel>(label)->buddy(), p.child<QWidget>(box));
+}
+
+// Wherever no control covers a window, it shows its picture pixel for pixel from the
+// top-left corner; where the picture ends, the background colour shows.
+void MainWindowTest::backgroundPictures() {
+    auto showsPicture = [](QWidget* area, const QString& path, QWidget* underneath) {
+        const QImage picture = QImage(path).convertToFormat(QImage::Format_RGB32);
+        QVERIFY(!picture.isNull());
+        const QImage shown = area->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        int compared = 0;
+        for (int y = 0; y < shown.height(); ++y) {
+            for (int x = 0; x < shown.width(); ++x) {
+                if (area->childAt(x, y) != underneath)
+                    continue;
+                const QRgb expected =
+                    picture.rect().contains(x, y) ? picture.pixel(x, y) : qRgb(0, 0, 0);
+                if (shown.pixel(x, y) != expected)
+                    QFAIL(qPrintable(QStringLiteral("%1 at %2,%3").arg(path).arg(x).arg(y)));
+                ++compared;
+            }
+        }
+        QVERIFY2(compared > 1000, qPrintable(path));
+    };
+    Program p;
+    QVERIFY(p.load());
+    p.showActive();
+    showsPicture(p.form->centralWidget(), QStringLiteral(":/images/form1_background.jpg"), nullptr);
+
+    frmabout* about = p.form->aboutWindow();
+    about->show();
+    QVERIFY(QTest::qWaitForWindowExposed(about));
+    QWidget* picture = about->findChild<QWidget*>(QStringLiteral("picture"));
+    QCOMPARE(picture->geometry(), about->rect());
+    showsPicture(about, QStringLiteral(":/images/about_background.jpg"), picture);
+
+    // A picture smaller than its area: the rest shows the area's background colour, not
+    // the window's below.
+    QWidget window;
+    auto* large = new BackgroundPicture(&window);
+    large->setStyleSheet(QStringLiteral("background-color: rgb(0, 0, 0);"));
+    large->setPicture(QStringLiteral(":/images/about_background.jpg"));
+    large->resize(450, 320);
+    window.resize(500, 400);
+    showsPicture(large, large->picture(), nullptr);
 }
 
 void MainWindowTest::launchThroughTheWindow() {
