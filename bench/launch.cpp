@@ -37,9 +37,11 @@
 #include <QWindow>
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 #include "common/date_time_format.h"
 #include "common/workspace.h"
+#include "main_window/font_warm_up.h"
 #include "main_window/form1.h"
 #include "platform/desktop_platform.h"
 #include "platform/recording_platform.h"
@@ -212,6 +214,10 @@ void normalCase(int servers) {
 
 // Shows the window a start-up shows, and prints when it is shown; run as its own process.
 int startupChild(const QString& kind, const QString& folder) {
+    // The program's own order, as main() has it: the fonts are read meanwhile.
+    std::optional<FontWarmUp> fonts;
+    if (kind == u"program")
+        fonts.emplace();
     QApplication app(
         *new int(1), new char* [2] { const_cast<char*>("corvane"), nullptr });
     std::unique_ptr<QWidget> window;
@@ -219,6 +225,7 @@ int startupChild(const QString& kind, const QString& folder) {
     if (kind == u"program") {
         QApplication::setApplicationName(QStringLiteral("Corvane"));
         QApplication::setQuitOnLastWindowClosed(false);
+        fonts->wait();
         auto form = std::make_unique<Form1>(Workspace(folder), platform);
         if (!form->load())
             return 1;

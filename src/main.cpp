@@ -5,6 +5,7 @@
 #include "common/app_info.h"
 #include "common/instance_lock.h"
 #include "common/workspace.h"
+#include "main_window/font_warm_up.h"
 #include "main_window/form1.h"
 #include "platform/desktop_platform.h"
 
@@ -31,6 +32,7 @@ int main(int argc, char* argv[]) {
         std::fputs(kNoDisplay, stderr);
         return 1;
     }
+    FontWarmUp fonts;
     const QtMessageHandler usual = qInstallMessageHandler(fatalMeansNoDisplay);
     QApplication app(argc, argv);
     qInstallMessageHandler(usual);
@@ -46,6 +48,7 @@ int main(int argc, char* argv[]) {
         platform.showMessage(kApplicationTitle, lock.refusal());
         return 1;
     }
+    fonts.wait();
     Form1 window(workspace, platform);
     if (!window.load())
         return 1;
