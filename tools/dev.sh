@@ -8,9 +8,10 @@ cd "$(dirname "$0")/.."
 
 # To build and run the program, and what the sample templates call.
 packages=(cmake g++ make qt6-base-dev libfontconfig-dev fonts-liberation iputils-ping bind9-dnsutils)
-# The tests also drive the program under an X server of their own, run batch files in a
-# real terminal, and check the desktop entry and the AppStream metadata.
-test_packages=(xvfb xdotool xterm xfonts-base desktop-file-utils appstream)
+# The tests also drive the program under an X server of their own with a window manager,
+# run batch files in a real terminal, and check the desktop entry and the AppStream
+# metadata.
+test_packages=(xvfb openbox x11-utils xdotool xterm xfonts-base desktop-file-utils appstream)
 
 install_missing() {
     local missing=()

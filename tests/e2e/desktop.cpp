@@ -25,13 +25,42 @@ void dieWithParent(QProcess& process) {
 
 }  // namespace
 
-XServer::~XServer() {
-    if (process_.state() != QProcess::NotRunning) {
-        process_.terminate();
-        if (!process_.waitForFinished(5000))
-            process_.kill();
-        process_.waitForFinished(5000);
+namespace {
+
+void stop(QProcess& process) {
+    if (process.state() != QProcess::NotRunning) {
+        process.terminate();
+        if (!process.waitForFinished(5000))
+            process.kill();
+        process.waitForFinished(5000);
     }
+}
+
+QString output(const QString& program, const QStringList& arguments,
+               const QString& display = QString()) {
+    QProcess tool;
+    dieWithParent(tool);
+    if (!display.isEmpty()) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), display);
+        tool.setProcessEnvironment(env);
+    }
+    tool.start(program, arguments);
+    if (!tool.waitForFinished(10000)) {
+        // The check that needed it fails next; the run goes on to the other tests.
+        qWarning("%s %s did not finish", qPrintable(program), qPrintable(arguments.join(' ')));
+        tool.kill();
+        tool.waitForFinished(1000);
+        return QString();
+    }
+    return QString::fromLocal8Bit(tool.readAllStandardOutput()).trimmed();
+}
+
+}  // namespace
+
+XServer::~XServer() {
+    stop(windowManager_);
+    stop(process_);
 }
 
 bool XServer::start() {
@@ -54,11 +83,32 @@ bool XServer::start() {
                 return QFileInfo::exists(socket) || process_.state() == QProcess::NotRunning;
             }) &&
             process_.state() == QProcess::Running)
-            return true;
+            return startWindowManager();
         process_.kill();
         process_.waitForFinished(5000);
     }
     return false;
+}
+
+bool XServer::startWindowManager() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display_);
+    windowManager_.setProcessEnvironment(env);
+    dieWithParent(windowManager_);
+    windowManager_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    windowManager_.setStandardOutputFile(QProcess::nullDevice());
+    windowManager_.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+    if (!windowManager_.waitForStarted(5000))
+        return false;
+    // It manages the screen once it names itself on the root window.
+    return waitUntil([&] {
+               return windowManager_.state() == QProcess::NotRunning ||
+                      output(QStringLiteral("xprop"),
+                             {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")},
+                             display_)
+                          .contains(QLatin1String("window id"));
+           }) &&
+           windowManager_.state() == QProcess::Running;
 }
 
 bool waitUntil(const std::function<bool()>& done, int ms) {
@@ -75,17 +125,7 @@ bool waitUntil(const std::function<bool()>& done, int ms) {
 namespace desktop {
 
 QString run(const QStringList& arguments) {
-    QProcess xdotool;
-    dieWithParent(xdotool);
-    xdotool.start(QStringLiteral("xdotool"), arguments);
-    if (!xdotool.waitForFinished(10000)) {
-        // The check that needed it fails next; the run goes on to the other tests.
-        qWarning("xdotool %s did not finish", qPrintable(arguments.join(' ')));
-        xdotool.kill();
-        xdotool.waitForFinished(1000);
-        return QString();
-    }
-    return QString::fromLocal8Bit(xdotool.readAllStandardOutput()).trimmed();
+    return output(QStringLiteral("xdotool"), arguments);
 }
 
 void moveTo(int x, int y) {
@@ -131,20 +171,34 @@ QString windowName(qulonglong window) {
 }
 
 QRect windowGeometry(qulonglong window) {
+    // xwininfo, not xdotool: in a frame, xdotool adds the window's offset inside the frame
+    // to its place on the screen once more.
     QRect rect;
-    const QString shell = run({"getwindowgeometry", "--shell", QString::number(window)});
-    for (const QString& line : shell.split('\n')) {
-        const QString value = line.section('=', 1);
-        if (line.startsWith("X="))
-            rect.moveLeft(value.toInt());
-        else if (line.startsWith("Y="))
-            rect.moveTop(value.toInt());
-        else if (line.startsWith("WIDTH="))
-            rect.setWidth(value.toInt());
-        else if (line.startsWith("HEIGHT="))
-            rect.setHeight(value.toInt());
+    const QString info =
+        output(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::number(window)});
+    for (const QString& line : info.split('\n')) {
+        const QString field = line.section(':', 0, 0).trimmed();
+        const int value = line.section(':', 1).trimmed().toInt();
+        if (field == QLatin1String("Absolute upper-left X"))
+            rect.moveLeft(value);
+        else if (field == QLatin1String("Absolute upper-left Y"))
+            rect.moveTop(value);
+        else if (field == QLatin1String("Width"))
+            rect.setWidth(value);
+        else if (field == QLatin1String("Height"))
+            rect.setHeight(value);
     }
     return rect;
+}
+
+QStringList allowedActions(qulonglong window) {
+    const QString property =
+        output(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(window),
+                                         QStringLiteral("_NET_WM_ALLOWED_ACTIONS")});
+    QStringList actions = property.section('=', 1).split(',', Qt::SkipEmptyParts);
+    for (QString& action : actions)
+        action = action.trimmed();
+    return actions;
 }
 
 QImage grab(const QRect& area) {

@@ -8,7 +8,9 @@
 #include <QTemporaryDir>
 #include <functional>
 
-// An X server of the tests' own, started on a free display and stopped again.
+// An X server of the tests' own with a window manager on it, as every desktop has one
+// (frames, focus and placement behave only then), started on a free display and stopped
+// again.
 class XServer {
   public:
     XServer() = default;
@@ -18,7 +20,10 @@ class XServer {
     QString display() const { return display_; }
 
   private:
+    bool startWindowManager();
+
     QProcess process_;
+    QProcess windowManager_;
     QString display_;
 };
 
@@ -32,8 +37,11 @@ void type(const QString& text);
 void moveTo(int x, int y);
 QList<qulonglong> visibleWindows(qint64 pid);
 QString windowName(qulonglong window);
+// The window's own area on the screen, without the window manager's frame.
 QRect windowGeometry(qulonglong window);
 QImage grab(const QRect& area);
+// What the window manager offers for the window (_NET_WM_ACTION_CLOSE and the like).
+QStringList allowedActions(qulonglong window);
 }  // namespace desktop
 
 // Polls `done` until it holds or `ms` pass; true when it held.

@@ -110,6 +110,12 @@ void EndToEndTest::startupAndNormalWorkflow() {
 
     const QRect frame = desktop::windowGeometry(p.mainWindow());
     QCOMPARE(frame.width(), 653);
+    // The window manager frames the window and offers to move and close it, never to
+    // resize or maximise it.
+    const QStringList actions = desktop::allowedActions(p.mainWindow());
+    QVERIFY2(actions.contains("_NET_WM_ACTION_CLOSE"), qPrintable(actions.join(' ')));
+    for (const QString& action : actions)
+        QVERIFY2(!action.contains("RESIZE") && !action.contains("MAXIMIZE"), qPrintable(action));
     QVERIFY2(p.menuBarHeight() >= 15 && p.menuBarHeight() <= 40,
              qPrintable(QStringLiteral("menu bar %1 px high").arg(p.menuBarHeight())));
     // The client area below the bar is 366 high: the edges of the launch button and of
@@ -448,7 +454,7 @@ void EndToEndTest::savedSessionAsShown() {
 }
 
 int main(int argc, char* argv[]) {
-    for (const char* tool : {"Xvfb", "xdotool"}) {
+    for (const char* tool : {"Xvfb", "openbox", "xdotool", "xwininfo", "xprop"}) {
         if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) {
             std::fprintf(stderr, "FAIL: %s is not installed\n", tool);
             return 1;
@@ -456,7 +462,7 @@ int main(int argc, char* argv[]) {
     }
     XServer server;
     if (!server.start()) {
-        std::fprintf(stderr, "FAIL: cannot start Xvfb\n");
+        std::fprintf(stderr, "FAIL: cannot start Xvfb with openbox\n");
         return 1;
     }
     qputenv("DISPLAY", server.display().toLocal8Bit());
