@@ -14,6 +14,8 @@ class CommonTest : public QObject {
 
   private slots:
     void encodingKeepsEveryByte();
+    void readingPieceByPieceGivesTheSameText_data();
+    void readingPieceByPieceGivesTheSameText();
     void fileFailuresNameFileAndReason();
     void appendingAddsAfterOldContent();
     void oneProgramPerWorkspace();
@@ -36,6 +38,51 @@ void CommonTest::encodingKeepsEveryByte() {
     // A byte order mark is part of the file and is kept.
     const QByteArray bom = "\xef\xbb\xbfweb01";
     QCOMPARE(encodeText(decodeText(bom)), bom);
+}
+
+void CommonTest::readingPieceByPieceGivesTheSameText_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("storageLargeEnough");
+    QTest::addColumn<bool>("utf8");
+    constexpr int kPiece = 1024 * 1024;  // how much one read takes
+    const QByteArray ascii = QByteArray("web01\r\nweb02\n").repeated(200000);
+    QTest::newRow("empty") << QByteArray() << true << true;
+    QTest::newRow("ascii") << ascii << true << true;
+    QTest::newRow("ascii, small storage") << ascii << false << true;
+    QTest::newRow("byte order mark") << QByteArray("\xef\xbb\xbfweb01\n") << true << true;
+    // Characters of two, three and four bytes cut by the end of a read at every place.
+    for (const QByteArray& character :
+         {QByteArray("\xc3\xa9"), QByteArray("\xe2\x82\xac"), QByteArray("\xf0\x9f\x96\xa5")}) {
+        for (int before = 1; before <= character.size(); ++before) {
+            QByteArray text(kPiece - before, 'a');
+            text += character.repeated(3) + "\nweb02\n";
+            QTest::addRow("%d-byte character at %d", int(character.size()), before)
+                << text << true << true;
+        }
+    }
+    // Not UTF-8, so taken as Latin-1: within a piece, and a character cut short by the
+    // end of the file.
+    QTest::newRow("not UTF-8") << QByteArray(kPiece + 10, 'a') + "srv\xe9\n" << true << false;
+    QTest::newRow("cut short at the end") << QByteArray(kPiece, 'a') + "\xe2\x82" << true << false;
+}
+
+// The launch reads its spool file back piece by piece into memory it has; the text must
+// be exactly what reading the file whole gives, and for UTF-8 in that same memory.
+void CommonTest::readingPieceByPieceGivesTheSameText() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, storageLargeEnough);
+    QFETCH(bool, utf8);
+    TempWorkspace ws;
+    ws.write(QStringLiteral("temp/spool.txt"), bytes);
+    const QString path = ws.path(QStringLiteral("temp/spool.txt"));
+    const QString whole = readWholeFile(path, std::numeric_limits<qint64>::max());
+    QString storage(storageLargeEnough ? bytes.size() + 1 : 10, u'x');
+    const QChar* memory = storage.constData();
+    const QString pieces = readWholeFileInto(path, std::move(storage));
+    QCOMPARE(pieces.size(), whole.size());
+    QVERIFY(pieces == whole);
+    if (storageLargeEnough && !bytes.isEmpty())
+        QCOMPARE(pieces.constData() == memory, utf8);
 }
 
 void CommonTest::fileFailuresNameFileAndReason() {

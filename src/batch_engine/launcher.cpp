@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QScopeGuard>
 #include <limits>
 
 #include "batch_engine/composer.h"
@@ -36,8 +37,8 @@ class StoppableLaunch {
 };
 
 // The server spool file read back: the launch works from what reached the disk.
-ServerLines readSpool(const Workspace& workspace) {
-    return ServerLines(readWholeFile(workspace.spoolFile(), std::numeric_limits<qint64>::max()));
+ServerLines readSpool(const Workspace& workspace, QString storage) {
+    return ServerLines(readWholeFileInto(workspace.spoolFile(), std::move(storage)));
 }
 
 QString stamp(Platform& platform) {
@@ -148,8 +149,8 @@ void Launcher::run(LaunchWindow& window) {
     const QString script = window.scriptBoxText();
     {
         // The collection as the box holds it is needed only until it is in the spool
-        // file; the launch works from what it reads back.
-        const QString servers = window.listBoxText();
+        // file; the launch works from what it reads back, in the same memory.
+        QString servers = window.listBoxText();
         if (!ServerLines::anyServer(servers))
             throw OperationError(kNoServersMessage);
         if (script.isEmpty())
@@ -171,7 +172,9 @@ void Launcher::run(LaunchWindow& window) {
         spool.write(servers);
         spool.write(kLineEnd);
         spool.close();
+        written_ = std::move(servers);
     }
+    const auto forget = qScopeGuard([this] { written_ = QString(); });
     switch (window.launchMode()) {
         case LaunchMode::Normal:
             runNormal(window, script);
@@ -200,7 +203,7 @@ void Launcher::refuseOutsideLink(const QString& path) const {
 
 template <typename Body>
 void Launcher::recorded(LaunchWindow& window, const QString& logHeader, Body body) {
-    ServerLines lines = readSpool(workspace_);
+    ServerLines lines = readSpool(workspace_, std::exchange(written_, QString()));
     LaunchRecord record(window, platform_, LogPath, logHeader);
     try {
         body(record, lines);

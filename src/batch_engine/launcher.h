@@ -53,6 +53,9 @@ class Launcher {
     Workspace workspace_;
     Platform& platform_;
     RunList runs_;
+    // The collection as the launch wrote it to the spool file; the text read back from
+    // the file takes over its memory.
+    QString written_;
 
     // Numbers the batch files; never reset while the program runs.
     int ServerNumber = 0;

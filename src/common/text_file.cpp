@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 
 #include "common/errors.h"
 
@@ -94,6 +95,55 @@ QString readWholeFile(const QString& path, qint64 maxBytes) {
     if (file.error() != QFileDevice::NoError)
         failRead(QStringLiteral("Cannot read"), path, file);
     return decodeText(bytes);
+}
+
+QString readWholeFileInto(const QString& path, QString storage) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        failRead(QStringLiteral("Cannot open"), path + QStringLiteral(" for reading"), file);
+    // Each piece ends on a whole character and is decoded on its own, so a file that is
+    // not UTF-8 is found as readWholeFile finds it, also at its very end.
+    QStringDecoder utf8(QStringDecoder::Utf8,
+                        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    constexpr qint64 kPieceBytes = 1024 * 1024;
+    QByteArray piece(kPieceBytes, Qt::Uninitialized);
+    qsizetype carried = 0;  // bytes of a character cut by the previous read
+    qsizetype used = 0;
+    storage.resize(std::max<qint64>(file.size(), 0) + 1);
+    for (;;) {
+        const qint64 got = file.read(piece.data() + carried, kPieceBytes - carried);
+        if (got < 0)
+            failRead(QStringLiteral("Cannot read"), path, file);
+        const qsizetype filled = carried + got;
+        qsizetype whole = filled;
+        if (got > 0) {
+            // Back to the start of a character the piece holds only in part.
+            qsizetype lead = filled;
+            while (lead > 0 && filled - lead < 4 && (uchar(piece[lead - 1]) & 0xC0) == 0x80)
+                --lead;
+            if (lead > 0) {
+                const uchar first = uchar(piece[lead - 1]);
+                const qsizetype length = first >= 0xF0   ? 4
+                                         : first >= 0xE0 ? 3
+                                         : first >= 0xC0 ? 2
+                                                         : 1;
+                if (filled - (lead - 1) < length)
+                    whole = lead - 1;
+            }
+        }
+        const QByteArrayView bytes(piece.constData(), whole);
+        if (storage.size() - used < utf8.requiredSpace(whole))
+            storage.resize(used + utf8.requiredSpace(whole) + storage.size() / 2);
+        used = utf8.appendToBuffer(storage.data() + used, bytes) - storage.constData();
+        if (utf8.hasError())
+            return readWholeFile(path, std::numeric_limits<qint64>::max());
+        if (got == 0)
+            break;
+        carried = filled - whole;
+        std::memmove(piece.data(), piece.constData() + whole, carried);
+    }
+    storage.truncate(used);
+    return storage;
 }
 
 OutputFile::OutputFile(const QString& path, Mode mode) : path_(path) {

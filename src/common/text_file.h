@@ -19,6 +19,12 @@ inline constexpr qint64 kMaxLoadBytes = 16LL * 1024 * 1024;
 // also when the file is larger than `maxBytes`.
 QString readWholeFile(const QString& path, qint64 maxBytes = kMaxLoadBytes);
 
+// The same text as readWholeFile(path) gives, without a size limit, read and decoded
+// piece by piece into the memory `storage` holds (its text is dropped). A large file then
+// costs no copy of its bytes, and no fresh memory for its text when `storage` was about
+// as large.
+QString readWholeFileInto(const QString& path, QString storage);
+
 // A file being written. What is written collects in a buffer that goes to the disk when
 // it grows large, on flush() and on close(); every failure is thrown as OperationError
 // naming the file and the system's own reason, whatever the failing call was.
