@@ -108,6 +108,31 @@ void waitUntilIdle(QWidget& window) {
     QCoreApplication::processEvents();
 }
 
+// The window as the program's start-up leaves it, shown and idle.
+void startUp(Form1& form) {
+    if (!form.load())
+        qFatal("start-up failed");
+    form.show();
+    waitUntilIdle(form);
+}
+
+// Puts `collection` and `script` in their boxes and ticks the mode boxes, then clicks the
+// launch button; the milliseconds until the event loop is idle again.
+qint64 timedLaunch(Form1& form, const QString& collection, const QString& script,
+                   bool spawn = false, bool runLater = false) {
+    if (!collection.isNull())
+        form.findChild<QPlainTextEdit*>(QStringLiteral("ListBox"))->setPlainText(collection);
+    form.findChild<QPlainTextEdit*>(QStringLiteral("ScriptBox"))->setPlainText(script);
+    form.findChild<QCheckBox*>(QStringLiteral("CheckSpawn"))->setChecked(spawn);
+    form.findChild<QCheckBox*>(QStringLiteral("CheckSave"))->setChecked(runLater);
+    QCoreApplication::processEvents();
+    QElapsedTimer timer;
+    timer.start();
+    form.findChild<QPushButton*>(QStringLiteral("RunCommand"))->click();
+    QCoreApplication::processEvents();
+    return timer.elapsed();
+}
+
 QString collectionOf(int servers) {
     QString collection;
     collection.reserve(qsizetype(servers) * 30);
@@ -161,20 +186,8 @@ void normalCase(int servers) {
     double peak = 0;
     {
         Form1 form(bench.workspace, bench.platform);
-        if (!form.load())
-            qFatal("start-up failed");
-        form.show();
-        waitUntilIdle(form);
-        form.findChild<QPlainTextEdit*>(QStringLiteral("ListBox"))
-            ->setPlainText(collectionOf(servers));
-        form.findChild<QPlainTextEdit*>(QStringLiteral("ScriptBox"))->setPlainText(kTemplate);
-        QCoreApplication::processEvents();
-
-        QElapsedTimer timer;
-        timer.start();
-        form.findChild<QPushButton*>(QStringLiteral("RunCommand"))->click();
-        QCoreApplication::processEvents();
-        ms = timer.elapsed();
+        startUp(form);
+        ms = timedLaunch(form, collectionOf(servers), kTemplate);
         peak = peakRssMb();
         if (form.findChild<QPlainTextEdit*>(QStringLiteral("LogText"))->toPlainText() !=
             expectedLogBox(servers, bench.platform.clock))
@@ -348,22 +361,9 @@ void spawnCase(int servers) {
     const QString recorder = QStringLiteral("/usr/bin/script");
     DesktopPlatform platform(shell, {}, recorder);
     Form1 form(bench.workspace, platform);
-    if (!form.load())
-        qFatal("start-up failed");
-    form.show();
-    waitUntilIdle(form);
+    startUp(form);
     const QStringList names = serverNames(servers);
-    form.findChild<QPlainTextEdit*>(QStringLiteral("ListBox"))->setPlainText(names.join(u'\n'));
-    form.findChild<QPlainTextEdit*>(QStringLiteral("ScriptBox"))
-        ->setPlainText(QStringLiteral("echo %s"));
-    form.findChild<QCheckBox*>(QStringLiteral("CheckSpawn"))->setChecked(true);
-    QCoreApplication::processEvents();
-
-    QElapsedTimer timer;
-    timer.start();
-    form.findChild<QPushButton*>(QStringLiteral("RunCommand"))->click();
-    QCoreApplication::processEvents();
-    const qint64 ms = timer.elapsed();
+    const qint64 ms = timedLaunch(form, names.join(u'\n'), QStringLiteral("echo %s"), true);
     const double peak = peakRssMb();
     for (int i = 1; i <= servers; ++i) {
         while (!QFile::exists(bench.workspace.tempStatus(i)))
@@ -403,7 +403,8 @@ void spawnCase(int servers) {
 
     // The same files created, written and closed, and nothing else.
     QTemporaryDir files;
-    timer.restart();
+    QElapsedTimer timer;
+    timer.start();
     for (int i = 1; i <= servers; ++i) {
         QFile file(files.filePath(QStringLiteral("temp%1.bat").arg(i)));
         if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
@@ -434,10 +435,7 @@ void hugeCase(const QString& mode) {
     --servers;
     file.close();
     Form1 form(bench.workspace, bench.platform);
-    if (!form.load())
-        qFatal("start-up failed");
-    form.show();
-    waitUntilIdle(form);
+    startUp(form);
     QElapsedTimer timer;
     timer.start();
     auto* list = form.findChild<QListWidget*>(QStringLiteral("ListFile"));
@@ -446,18 +444,14 @@ void hugeCase(const QString& mode) {
     const qint64 loadMs = timer.elapsed();
     if (form.findChild<QPlainTextEdit*>(QStringLiteral("ListBox"))->blockCount() < servers)
         qFatal("the collection did not load");
-    form.findChild<QPlainTextEdit*>(QStringLiteral("ScriptBox"))->setPlainText(kTemplate);
-    form.findChild<QCheckBox*>(QStringLiteral("CheckSpawn"))->setChecked(mode == u"spawn");
-    form.findChild<QCheckBox*>(QStringLiteral("CheckSave"))->setChecked(mode == u"runlater");
-    timer.restart();
-    form.findChild<QPushButton*>(QStringLiteral("RunCommand"))->click();
-    QCoreApplication::processEvents();
-    const qint64 launchMs = timer.elapsed();
-    std::printf("huge mode=%s bytes=%lld servers=%d load_ms=%lld launch_ms=%lld "
-                "peak_rss_mb=%.1f messages=%lld\n",
-                qPrintable(mode), static_cast<long long>(size), servers,
-                static_cast<long long>(loadMs), static_cast<long long>(launchMs), peakRssMb(),
-                static_cast<long long>(bench.platform.messages().size()));
+    const qint64 launchMs =
+        timedLaunch(form, QString(), kTemplate, mode == u"spawn", mode == u"runlater");
+    std::printf(
+        "huge mode=%s bytes=%lld servers=%d load_ms=%lld launch_ms=%lld "
+        "peak_rss_mb=%.1f messages=%lld\n",
+        qPrintable(mode), static_cast<long long>(size), servers, static_cast<long long>(loadMs),
+        static_cast<long long>(launchMs), peakRssMb(),
+        static_cast<long long>(bench.platform.messages().size()));
     std::fflush(stdout);
 }
 
