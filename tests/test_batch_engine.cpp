@@ -231,7 +231,12 @@ void BatchEngineTest::composition() {
     QFETCH(QString, script);
     QFETCH(QString, server);
     QFETCH(QString, composed);
-    QCOMPARE(Composer(script).compose(server), composed);
+    // Into a text that held a longer composition before, as a launch reuses its text.
+    QString text(200, u'x');
+    const qsizetype room = text.capacity();
+    Composer(script).composeInto(text, server);
+    QCOMPARE(text, composed);
+    QVERIFY(text.capacity() >= room);  // its memory kept, not given back and taken anew
 
     // The same text reaches the batch file.
     fill(server, script);

@@ -6,14 +6,8 @@ Composer::Composer(const QString& batchTemplate)
         fixedLength_ += piece.size();
 }
 
-QString Composer::compose(QStringView server) const {
-    QString text;
-    composeInto(text, server);
-    return text;
-}
-
 void Composer::composeInto(QString& text, QStringView server) const {
-    text.clear();  // keeps the memory
+    text.resize(0);  // keeps the memory, which clear() would let go
     text.reserve(length(server.size()));
     text += pieces_.first();
     for (qsizetype i = 1; i < pieces_.size(); ++i) {

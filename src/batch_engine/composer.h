@@ -8,8 +8,8 @@
 class Composer {
   public:
     explicit Composer(const QString& batchTemplate);
-    QString compose(QStringView server) const;
-    // The same into `text`, whose memory is used again: a launch composes once per server.
+    // The template with `server` for each "%s", into `text`, whose memory is used again:
+    // a launch composes once per server.
     void composeInto(QString& text, QStringView server) const;
     // The length of a composed text for a server name of `serverLength` characters.
     qsizetype length(qsizetype serverLength) const {
