@@ -118,10 +118,12 @@ void startUp(Form1& form) {
 
 // Puts `collection` and `script` in their boxes and ticks the mode boxes, then clicks the
 // launch button; the milliseconds until the event loop is idle again.
-qint64 timedLaunch(Form1& form, const QString& collection, const QString& script,
-                   bool spawn = false, bool runLater = false) {
-    if (!collection.isNull())
+qint64 timedLaunch(Form1& form, QString collection, const QString& script, bool spawn = false,
+                   bool runLater = false) {
+    if (!collection.isNull()) {
         form.findChild<QPlainTextEdit*>(QStringLiteral("ListBox"))->setPlainText(collection);
+        collection = QString();  // only the box holds it, as when a user has typed it
+    }
     form.findChild<QPlainTextEdit*>(QStringLiteral("ScriptBox"))->setPlainText(script);
     form.findChild<QCheckBox*>(QStringLiteral("CheckSpawn"))->setChecked(spawn);
     form.findChild<QCheckBox*>(QStringLiteral("CheckSave"))->setChecked(runLater);
