@@ -393,6 +393,18 @@ void MainWindowTest::launchThroughTheWindow() {
     QCOMPARE(p.ws->read("temp/temp2.bat"), QByteArray("\necho \xc2\xa0"
                                                       "alpha\t\n!\n\necho \xc2\xa0"
                                                       "beta\t\n!\n"));
+
+    // A log of many pieces reaches the box whole, each piece joined where the last ended.
+    QString servers;
+    QString log = "0-- Batch (Spawn) Launched " + kStamp + "\n";
+    for (int i = 0; i < 60000; ++i) {
+        servers += QStringLiteral("s%1\n").arg(i);
+        log += QStringLiteral("\nping s%1").arg(i);
+    }
+    p.box("ListBox")->setPlainText(servers);
+    p.box("ScriptBox")->setPlainText(QStringLiteral("ping %s"));
+    p.child<QPushButton>("RunCommand")->click();
+    QCOMPARE(p.box("LogText")->toPlainText(), log + "-- End of Batch\n");
 }
 
 void MainWindowTest::fileFailureLeavesProgramRunning() {

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QScopeGuard>
+#include <algorithm>
 #include <limits>
 
 #include "batch_engine/composer.h"
@@ -50,17 +51,25 @@ QString stamp(Platform& platform) {
 // Collects what a launch appends to the log box and hands it over at the moments the
 // window is drawn: one widget update per drawing instead of one per server, and at most
 // one drawing every 50 ms unless the launch is about to wait or ends. Whatever was
-// collected reaches the box also when the launch fails half-way.
+// collected reaches the box also when the launch fails half-way. A large launch hands it
+// over in pieces of the same memory: a text of the whole log beside the box's own copy
+// would cost a second copy of the largest thing the launch makes.
 class LogBox {
   public:
     explicit LogBox(LaunchWindow& window) : window_(window) { sinceShown_.start(); }
     ~LogBox() { flush(); }
-    void reserve(qsizetype size) { pending_.reserve(size); }
-    void append(QStringView text) { pending_ += text; }
+    void reserve(qsizetype size) { pending_.reserve(std::min(size, kPieceChars)); }
+    void append(QStringView text) {
+        pending_ += text;
+        if (pending_.size() >= kPieceChars)
+            flush();
+    }
     void append(QLatin1StringView text) { pending_ += text; }
     void flush() {
-        if (!pending_.isEmpty())
-            window_.appendLogText(std::exchange(pending_, QString()));
+        if (pending_.isEmpty())
+            return;
+        window_.appendLogText(pending_);
+        pending_.resize(0);  // keeps the memory for the next piece
     }
     // Draws the window when the last drawing is 50 ms old.
     void show() {
@@ -83,6 +92,7 @@ class LogBox {
 
   private:
     static constexpr qint64 kShowEveryMs = 50;
+    static constexpr qsizetype kPieceChars = 512 * 1024;
     LaunchWindow& window_;
     QString pending_;
     QElapsedTimer sinceShown_;
