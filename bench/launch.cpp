@@ -260,7 +260,7 @@ int startupChild(const QString& kind, const QString& folder) {
         QApplication::setQuitOnLastWindowClosed(false);
         fonts->wait();
         auto form = std::make_unique<Form1>(Workspace(folder), platform);
-        if (!form->load())
+        if (!form->start())
             return 1;
         window = std::move(form);
     } else {
@@ -268,8 +268,8 @@ int startupChild(const QString& kind, const QString& folder) {
         auto* layout = new QVBoxLayout(window.get());
         layout->addWidget(new QPlainTextEdit);
         window->resize(653, 388);
+        window->show();
     }
-    window->show();
     while (!window->windowHandle() || !window->windowHandle()->isExposed())
         QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
     std::printf("%lld %.1f\n", static_cast<long long>(monotonicNs()), peakRssMb());

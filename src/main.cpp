@@ -50,8 +50,7 @@ int main(int argc, char* argv[]) {
     }
     fonts.wait();
     Form1 window(workspace, platform);
-    if (!window.load())
+    if (!window.start())
         return 1;
-    window.show();
     return QApplication::exec();
 }

@@ -116,6 +116,7 @@ class MainWindowTest : public QObject {
     void startupToleratesEmptyScriptsAndMissingTemp();
     void startupStopsWithoutFolder_data();
     void startupStopsWithoutFolder();
+    void startDrawsTheWindowFilled();
     void refreshAndCleanup();
     void exitEmptiesTempAndEndsProgram();
     void closingWindowDoesWhatExitDoes();
@@ -569,6 +570,59 @@ void MainWindowTest::startupStopsWithoutFolder() {
                                         "start again.")
                              .arg(folder)});
     QVERIFY(!p.ws->exists(missing));  // never created by the program
+}
+
+// Notes what the main window holds when it is first drawn, and whether it was ever shown.
+class FirstDrawing : public QObject {
+  public:
+    explicit FirstDrawing(Program& p) : p_(p) { qApp->installEventFilter(this); }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (!widget || widget->window() != p_.form.get())
+            return false;
+        if (event->type() == QEvent::Show)
+            shown = true;
+        if (event->type() == QEvent::Paint && !drawn) {
+            drawn = true;
+            collections = itemTexts(p_.listFile());
+            templates = itemTexts(p_.comboTask());
+            script = p_.box("ScriptBox")->toPlainText();
+        }
+        return false;
+    }
+    bool shown = false;
+    bool drawn = false;
+    QStringList collections;
+    QStringList templates;
+    QString script;
+
+  private:
+    Program& p_;
+};
+
+void MainWindowTest::startDrawsTheWindowFilled() {
+    {
+        Program p;
+        p.ws->write("collections/web.txt", "x\n");
+        p.ws->write("scripts/ping.txt", "ping %s\n");
+        FirstDrawing first(p);
+        QVERIFY(p.form->start());
+        QVERIFY(p.form->isVisible());
+        QTRY_VERIFY(first.drawn);
+        QCOMPARE(first.collections, QStringList{"web.txt"});
+        QCOMPARE(first.templates, QStringList{"ping.txt"});
+        QCOMPARE(first.script, kPlaceholderText);
+    }
+    // Without a folder there is the message and no window at all.
+    auto ws = std::make_unique<TempWorkspace>();
+    ws->removeFolder("scripts");
+    Program p(std::move(ws));
+    FirstDrawing first(p);
+    QVERIFY(!p.form->start());
+    QCOMPARE(p.platform.messages().size(), 1);
+    QCoreApplication::processEvents();
+    QVERIFY(!first.shown);
+    QVERIFY(!first.drawn);
 }
 
 void MainWindowTest::refreshAndCleanup() {

@@ -130,6 +130,20 @@ bool Form1::load() {
     return true;
 }
 
+bool Form1::start() {
+    // Mapping the window costs a round trip to the window manager, and the filling of the
+    // lists runs meanwhile: nothing is drawn before the event loop runs, so the first drawing
+    // shows the window filled. Without its folders the start shows only its message.
+    const bool folders = QFileInfo(workspace_.collectionsFolder()).isDir() &&
+                         QFileInfo(workspace_.scriptsFolder()).isDir();
+    if (folders)
+        show();
+    if (!load())
+        return false;
+    show();
+    return true;
+}
+
 // --- LaunchWindow ---------------------------------------------------------------------
 
 QString Form1::listBoxText() const {

@@ -25,9 +25,12 @@ class Form1 : public QMainWindow, public LaunchWindow {
     Form1(const Workspace& workspace, Platform& platform, QWidget* parent = nullptr);
     ~Form1() override;
 
-    // The start-up steps, run once before the window is first shown. False, after a
+    // The start-up steps, run once before the window is first drawn. False, after a
     // message saying which folder to create, when the workspace lacks one it needs.
     bool load();
+    // The program's start: load() and the window shown, its first drawing filled as load()
+    // leaves it. False as load() gives it; a start that lacks a folder shows no window.
+    bool start();
 
     // The About window while it exists (hidden or shown), else null.
     frmabout* aboutWindow() const;
