@@ -1,7 +1,6 @@
 #include "desktop.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -9,123 +8,14 @@
 #include <QScreen>
 #include <QThread>
 
-#include <sys/prctl.h>
-#include <csignal>
-
 #ifndef CORVANE_PROGRAM
 #error "CORVANE_PROGRAM must name the built program"
 #endif
 
-namespace {
-
-// Whatever ends the test process, also a crash, ends what it started too.
-void dieWithParent(QProcess& process) {
-    process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
-}
-
-}  // namespace
-
-namespace {
-
-void stop(QProcess& process) {
-    if (process.state() != QProcess::NotRunning) {
-        process.terminate();
-        if (!process.waitForFinished(5000))
-            process.kill();
-        process.waitForFinished(5000);
-    }
-}
-
-QString output(const QString& program, const QStringList& arguments,
-               const QString& display = QString()) {
-    QProcess tool;
-    dieWithParent(tool);
-    if (!display.isEmpty()) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), display);
-        tool.setProcessEnvironment(env);
-    }
-    tool.start(program, arguments);
-    if (!tool.waitForFinished(10000)) {
-        // The check that needed it fails next; the run goes on to the other tests.
-        qWarning("%s %s did not finish", qPrintable(program), qPrintable(arguments.join(' ')));
-        tool.kill();
-        tool.waitForFinished(1000);
-        return QString();
-    }
-    return QString::fromLocal8Bit(tool.readAllStandardOutput()).trimmed();
-}
-
-}  // namespace
-
-XServer::~XServer() {
-    stop(windowManager_);
-    stop(process_);
-}
-
-bool XServer::start() {
-    for (int number = 90; number < 140; ++number) {
-        const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(number);
-        if (QFileInfo::exists(socket) ||
-            QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
-            continue;
-        display_ = QStringLiteral(":%1").arg(number);
-        dieWithParent(process_);
-        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process_.setStandardOutputFile(QProcess::nullDevice());
-        process_.start(
-            QStringLiteral("Xvfb"),
-            {display_, QStringLiteral("-screen"), QStringLiteral("0"),
-             QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-        if (!process_.waitForStarted(5000))
-            return false;  // no Xvfb at all
-        if (waitUntil([&] {
-                return QFileInfo::exists(socket) || process_.state() == QProcess::NotRunning;
-            }) &&
-            process_.state() == QProcess::Running)
-            return startWindowManager();
-        process_.kill();
-        process_.waitForFinished(5000);
-    }
-    return false;
-}
-
-bool XServer::startWindowManager() {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), display_);
-    windowManager_.setProcessEnvironment(env);
-    dieWithParent(windowManager_);
-    windowManager_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    windowManager_.setStandardOutputFile(QProcess::nullDevice());
-    windowManager_.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
-    if (!windowManager_.waitForStarted(5000))
-        return false;
-    // It manages the screen once it names itself on the root window.
-    return waitUntil([&] {
-               return windowManager_.state() == QProcess::NotRunning ||
-                      output(QStringLiteral("xprop"),
-                             {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")},
-                             display_)
-                          .contains(QLatin1String("window id"));
-           }) &&
-           windowManager_.state() == QProcess::Running;
-}
-
-bool waitUntil(const std::function<bool()>& done, int ms) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms)
-            return false;
-        QThread::msleep(50);
-    }
-    return true;
-}
-
 namespace desktop {
 
 QString run(const QStringList& arguments) {
-    return output(QStringLiteral("xdotool"), arguments);
+    return toolOutput(QStringLiteral("xdotool"), arguments);
 }
 
 void moveTo(int x, int y) {
@@ -175,7 +65,7 @@ QRect windowGeometry(qulonglong window) {
     // to its place on the screen once more.
     QRect rect;
     const QString info =
-        output(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::number(window)});
+        toolOutput(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::number(window)});
     for (const QString& line : info.split('\n')) {
         const QString field = line.section(':', 0, 0).trimmed();
         const int value = line.section(':', 1).trimmed().toInt();
@@ -193,8 +83,8 @@ QRect windowGeometry(qulonglong window) {
 
 QStringList allowedActions(qulonglong window) {
     const QString property =
-        output(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(window),
-                                         QStringLiteral("_NET_WM_ALLOWED_ACTIONS")});
+        toolOutput(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(window),
+                                             QStringLiteral("_NET_WM_ALLOWED_ACTIONS")});
     QStringList actions = property.section('=', 1).split(',', Qt::SkipEmptyParts);
     for (QString& action : actions)
         action = action.trimmed();

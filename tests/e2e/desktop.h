@@ -8,24 +8,7 @@
 #include <QTemporaryDir>
 #include <functional>
 
-// An X server of the tests' own with a window manager on it, as every desktop has one
-// (frames, focus and placement behave only then), started on a free display and stopped
-// again.
-class XServer {
-  public:
-    XServer() = default;
-    XServer(const XServer&) = delete;
-    ~XServer();
-    bool start();
-    QString display() const { return display_; }
-
-  private:
-    bool startWindowManager();
-
-    QProcess process_;
-    QProcess windowManager_;
-    QString display_;
-};
+#include "x_server.h"
 
 // Real input and window look-ups on that display, through xdotool.
 namespace desktop {
@@ -43,9 +26,6 @@ QImage grab(const QRect& area);
 // What the window manager offers for the window (_NET_WM_ACTION_CLOSE and the like).
 QStringList allowedActions(qulonglong window);
 }  // namespace desktop
-
-// Polls `done` until it holds or `ms` pass; true when it held.
-bool waitUntil(const std::function<bool()>& done, int ms = 10000);
 
 // The built program copied into a fresh workspace of its own and started there.
 class Program {
