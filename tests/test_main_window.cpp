@@ -356,14 +356,18 @@ void MainWindowTest::backgroundPictures() {
     showsPicture(about, QStringLiteral(":/images/about_background.jpg"), picture);
 
     // A picture smaller than its area: the rest shows the area's background colour, not
-    // the window's below.
-    QWidget window;
-    auto* large = new BackgroundPicture(&window);
-    large->setStyleSheet(QStringLiteral("background-color: rgb(0, 0, 0);"));
-    large->setPicture(QStringLiteral(":/images/about_background.jpg"));
-    large->resize(450, 320);
-    window.resize(500, 400);
-    showsPicture(large, large->picture(), nullptr);
+    // the window's below. Decoded either when named or when shown, and a window drawn
+    // without being shown has it too.
+    for (bool whenShown : {false, true}) {
+        QWidget window;
+        auto* large = new BackgroundPicture(&window);
+        large->setStyleSheet(QStringLiteral("background-color: rgb(0, 0, 0);"));
+        large->setDecodedWhenShown(whenShown);
+        large->setPicture(QStringLiteral(":/images/about_background.jpg"));
+        large->resize(450, 320);
+        window.resize(500, 400);
+        showsPicture(large, large->picture(), nullptr);
+    }
 }
 
 void MainWindowTest::launchThroughTheWindow() {

@@ -11,8 +11,21 @@ BackgroundPicture::~BackgroundPicture() = default;
 void BackgroundPicture::setPicture(const QString& path) {
     path_ = path;
     pixmap_ = QPixmap();
-    decoding_ = std::async(std::launch::async, [path] { return QImage(path); });
+    decoded_ = false;
+    decoding_ = {};
+    if (!decodedWhenShown_ || isVisible())
+        startDecoding();
     update();
+}
+
+void BackgroundPicture::startDecoding() {
+    decoding_ = std::async(std::launch::async, [path = path_] { return QImage(path); });
+}
+
+void BackgroundPicture::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!decoded_ && !decoding_.valid())
+        startDecoding();
 }
 
 void BackgroundPicture::paintEvent(QPaintEvent*) {
@@ -21,7 +34,10 @@ void BackgroundPicture::paintEvent(QPaintEvent*) {
     QStyleOption option;
     option.initFrom(this);
     style()->drawPrimitive(QStyle::PE_Widget, &option, &painter, this);
-    if (decoding_.valid())
-        pixmap_ = QPixmap::fromImage(decoding_.get());
+    if (!decoded_) {
+        // Drawn without being shown (a grab of a hidden window): decoded here and now.
+        pixmap_ = QPixmap::fromImage(decoding_.valid() ? decoding_.get() : QImage(path_));
+        decoded_ = true;
+    }
     painter.drawPixmap(0, 0, pixmap_);
 }
