@@ -307,7 +307,7 @@ struct StartUp {
 
 // The program started on the workspace at `folder` and the minimal window, in turns, `runs`
 // times each, so that whatever else the machine does meets both alike: the medians.
-StartUp startUpAgainstFloor(const QString& folder, const QString& display, int runs = 11) {
+StartUp startUpAgainstFloor(const QString& folder, const QString& display, int runs = 21) {
     double ignored = 0;
     for (int i = 0; i < 2; ++i) {  // warm the caches alike
         startOnce(QStringLiteral("minimal"), QString(), display, ignored);
