@@ -24,7 +24,7 @@ void BackgroundPicture::startDecoding() {
 
 void BackgroundPicture::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (!decoded_ && !decoding_.valid())
+    if (!decoded_ && !decoding_.valid() && !path_.isEmpty())
         startDecoding();
 }
 
