@@ -90,20 +90,15 @@ void printRatio(const char* name, double ms, double floorMs, double rssMb) {
 // while a launch runs, and does not read a started file back, which only tests look at.
 class PaintingPlatform : public RecordingPlatform {
   public:
-    qint64 startBatch(const BatchStart& start) override {
-        Event started;
-        started.kind = Kind::Start;
-        started.text = start.path;
-        started.start = start;
-        events.append(started);
-        return 0;
-    }
+    PaintingPlatform() { keepsStartedFiles = false; }
     void repaint(QWidget& window) override {
-        window.repaint();
-        QCoreApplication::processEvents();
-        ++repaints;
+        RecordingPlatform::repaint(window);
+        desktop_.repaint(window);
     }
-    int repaints = 0;
+    qsizetype repaints() const { return eventsOf(Kind::Repaint).size(); }
+
+  private:
+    DesktopPlatform desktop_;
 };
 
 // A workspace of its own in a temporary folder.
@@ -223,8 +218,9 @@ void normalCase(int servers) {
     }
     if (readAll(bench.workspace.logFile()) != expectedRunLog(servers, bench.platform.clock))
         qFatal("the run log of %d servers is not what it should be", servers);
-    std::printf("servers=%d ms=%lld peak_rss_mb=%.1f repaints=%d\n", servers,
-                static_cast<long long>(ms), peak, bench.platform.repaints);
+    std::printf("servers=%d ms=%lld peak_rss_mb=%.1f repaints=%lld\n", servers,
+                static_cast<long long>(ms), peak,
+                static_cast<long long>(bench.platform.repaints()));
     std::printf("floor servers=%d ms=%lld\n", servers, static_cast<long long>(floorMs));
     std::fflush(stdout);
 

@@ -28,7 +28,7 @@ qint64 RecordingPlatform::startBatch(const BatchStart& batch) {
         throw OperationError(QStringLiteral("Cannot start %1: no shell").arg(batch.path));
     QFile file(batch.path);
     Event start = event(Kind::Start, batch.path);
-    if (file.open(QIODevice::ReadOnly))
+    if (keepsStartedFiles && file.open(QIODevice::ReadOnly))
         start.fileAtStart = file.readAll();
     start.start = batch;
     events.append(start);

@@ -55,6 +55,9 @@ class RecordingPlatform : public Platform {
     std::function<void(int milliseconds)> whilePaused;
     // Makes every start fail, as a missing shell would.
     bool failStarts = false;
+    // Whether a start keeps its file's bytes in `fileAtStart`; a benchmark's batch file of
+    // a million servers would cost it a read of 30 MB that no real start makes.
+    bool keepsStartedFiles = true;
     // The answer to the next question where to save a file.
     QString saveFileAnswer;
     int preparedStarts = 0;
