@@ -15,7 +15,7 @@ class LaunchWindow {
     virtual QString delayText() const = 0;
     virtual void setDelayText(const QString& text) = 0;
     virtual void setLogText(const QString& text) = 0;
-    // Taken by value: a launch hands over a large text it no longer needs.
+    // Taken by value: the window may change its copy, the launch keeps its own.
     virtual void appendLogText(QString text) = 0;
     // What the check boxes CheckSpawn and CheckSave choose.
     virtual LaunchMode launchMode() const = 0;

@@ -277,13 +277,13 @@ void Launcher::runNormal(LaunchWindow& window, const QString& script) {
         // never runs.
         OutputFile batch = createBatch(LaunchMode::Normal);
         writeBlocks(batch, record, lines, script);
-        lines.release();  // before the log box takes its text: the largest moment
+        lines.release();  // before the servers are read again below
         batch.close();
         record.flush();
         const qsizetype servers = lines.count();
         record.endLogBox();
-        // The run keeps its servers for a retry; read back only now, when the log box
-        // has its text, so that a large launch never holds both at once.
+        // The run keeps its servers for a retry; read back only now, when the collection's
+        // own text is gone, so that a large launch never holds both at once.
         QFile spool(workspace_.spoolFile());
         const QByteArray serverText =
             spool.open(QIODevice::ReadOnly) ? spool.readAll() : QByteArray();
