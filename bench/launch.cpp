@@ -80,6 +80,12 @@ void writeFile(const QString& path, const QByteArray& bytes) {
         qFatal("cannot write %s", qPrintable(path));
 }
 
+// The middle value of an odd number of figures.
+double median(QList<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
 void printRatio(const char* name, double ms, double floorMs, double rssMb) {
     std::printf("ratio case=%s ms=%.1f floor_ms=%.1f value=%.2f peak_rss_mb=%.1f\n", name, ms,
                 floorMs, ms / floorMs, rssMb);
@@ -316,10 +322,8 @@ StartUp startUpAgainstFloor(const QString& folder, const QString& display, int r
         ours.append(startOnce(QStringLiteral("program"), folder, display, result.peak));
         floors.append(startOnce(QStringLiteral("minimal"), QString(), display, ignored));
     }
-    std::sort(ours.begin(), ours.end());
-    std::sort(floors.begin(), floors.end());
-    result.ms = ours[runs / 2];
-    result.floorMs = floors[runs / 2];
+    result.ms = median(ours);
+    result.floorMs = median(floors);
     return result;
 }
 
@@ -363,8 +367,7 @@ void startUps() {
     for (int i = 0; i < 7; ++i)
         thousand.append(
             startOnce(QStringLiteral("program"), spaces.thousand.dir.path(), display, peak));
-    std::sort(thousand.begin(), thousand.end());
-    std::printf("startup collections=1000 templates=100 ms=%.1f\n", thousand[3]);
+    std::printf("startup collections=1000 templates=100 ms=%.1f\n", median(thousand));
     const StartUp tenThousand = startUpAgainstFloor(spaces.tenThousand.dir.path(), display);
     std::printf("startup collections=10000 templates=1000 ms=%.1f\n", tenThousand.ms);
     printRatio("startup-10k", tenThousand.ms, tenThousand.floorMs, tenThousand.peak);
@@ -577,9 +580,7 @@ void normalRuns(int servers, const char* ratioName, int runs) {
     }
     if (!ratioName)
         return;
-    std::sort(ours.begin(), ours.end());
-    std::sort(floors.begin(), floors.end());
-    printRatio(ratioName, ours[runs / 2], floors[runs / 2], peak);
+    printRatio(ratioName, median(ours), median(floors), peak);
 }
 
 }  // namespace
