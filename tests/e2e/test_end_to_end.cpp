@@ -72,6 +72,13 @@ class EndToEndTest : public QObject {
         p.write("collections/a-servers.txt", servers);
         p.write("scripts/append.txt", "echo %s $$ >> '" + p.path("out.txt").toUtf8() + "'\n");
     }
+    // A workspace with one collection and a template that appends each server's name, and
+    // the seconds since boot when it ran, to spawn.txt.
+    void prepareStamped(Program& p, const QByteArray& servers) {
+        p.write("collections/a-servers.txt", servers);
+        p.write("scripts/stamp.txt", "read up rest < /proc/uptime; echo %s $up >> '" +
+                                         p.path("spawn.txt").toUtf8() + "'\n");
+    }
     // Clicks the first collection, opens the template list and clicks row `row` of the
     // `rows` it shows.
     void pickFirstCollectionAndTemplate(const Program& p, int row = 0, int rows = 1) {
@@ -155,9 +162,7 @@ void EndToEndTest::startupAndNormalWorkflow() {
 
 void EndToEndTest::spawnModeStaggersStarts() {
     Program p;
-    p.write("collections/a-three.txt", "s1\ns2\ns3");
-    p.write("scripts/stamp.txt",
-            "read up rest < /proc/uptime; echo %s $up >> '" + p.path("spawn.txt").toUtf8() + "'\n");
+    prepareStamped(p, "s1\ns2\ns3");
     QVERIFY(p.start());
     pickFirstCollectionAndTemplate(p);
     p.click(kCheckSpawn.x(), kCheckSpawn.y());
@@ -177,9 +182,7 @@ void EndToEndTest::spawnModeStaggersStarts() {
 
 void EndToEndTest::spawnModeStoppedByEsc() {
     Program p;
-    p.write("collections/a-five.txt", "s1\ns2\ns3\ns4\ns5");
-    p.write("scripts/stamp.txt",
-            "read up rest < /proc/uptime; echo %s $up >> '" + p.path("spawn.txt").toUtf8() + "'\n");
+    prepareStamped(p, "s1\ns2\ns3\ns4\ns5");
     QVERIFY(p.start());
     pickFirstCollectionAndTemplate(p);
     p.click(kCheckSpawn.x(), kCheckSpawn.y());
