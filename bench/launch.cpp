@@ -119,11 +119,16 @@ struct Bench {
     PaintingPlatform platform;
 };
 
+// The name of the `number`th server of every collection the benchmark makes.
+QString serverName(int number) {
+    return QStringLiteral("server-%1.example.net").arg(number, 7, 10, QChar(u'0'));
+}
+
 QStringList serverNames(int servers) {
     QStringList names;
     names.reserve(servers);
     for (int i = 1; i <= servers; ++i)
-        names.append(QStringLiteral("server-%1.example.net").arg(i, 7, 10, QChar(u'0')));
+        names.append(serverName(i));
     return names;
 }
 
@@ -135,9 +140,8 @@ void waitUntilIdle(QWidget& window) {
 
 // The window as the program's start-up leaves it, shown and idle.
 void startUp(Form1& form) {
-    if (!form.load())
+    if (!form.start())
         qFatal("start-up failed");
-    form.show();
     waitUntilIdle(form);
 }
 
@@ -163,29 +167,35 @@ qint64 timedLaunch(Form1& form, QString collection, const QString& script, bool 
 QString collectionOf(int servers) {
     QString collection;
     collection.reserve(qsizetype(servers) * 30);
-    for (int i = 1; i <= servers; ++i)
-        collection += QStringLiteral("server-%1.example.net\n").arg(i, 7, 10, QChar(u'0'));
+    for (int i = 1; i <= servers; ++i) {
+        collection += serverName(i);
+        collection += u'\n';
+    }
     return collection;
+}
+
+// The line kTemplate makes for the `number`th server.
+QString commandFor(int number) {
+    static const QString command =
+        QString(kTemplate).replace(QStringLiteral("%s"), QStringLiteral("%1"));
+    return command.arg(serverName(number));
 }
 
 // What the log box and the run log hold after a normal launch of `servers`.
 QString expectedLogBox(int servers, const QDateTime& clock) {
     QString box =
         QStringLiteral("0-- Batch (Spawn) Launched ") + formatLogDateTime(QLocale(), clock) + u'\n';
-    const QString command = QString(kTemplate).replace(QStringLiteral("%s"), QStringLiteral("%1"));
     for (int i = 1; i <= servers; ++i) {
         box += u'\n';
-        box += command.arg(QStringLiteral("server-%1.example.net").arg(i, 7, 10, QChar(u'0')));
+        box += commandFor(i);
     }
     return box + QStringLiteral("-- End of Batch\n");
 }
 
 QByteArray expectedRunLog(int servers, const QDateTime& clock) {
     QByteArray log = "Corvane launched " + formatLogDateTime(QLocale(), clock).toUtf8() + "\n\n";
-    for (int i = 1; i <= servers; ++i) {
-        log +=
-            "ping -c 1 server-" + QByteArray::number(i).rightJustified(7, '0') + ".example.net\n\n";
-    }
+    for (int i = 1; i <= servers; ++i)
+        log += commandFor(i).toUtf8() + "\n\n";
     return log + QByteArray(67, '-') + '\n';
 }
 
@@ -504,8 +514,7 @@ void hugeCase(const QString& mode) {
     qint64 size = 0;
     int servers = 0;
     while (true) {
-        const QByteArray line =
-            "server-" + QByteArray::number(++servers).rightJustified(7, '0') + ".example.net\n";
+        const QByteArray line = serverName(++servers).toUtf8() + '\n';
         if (size + line.size() > 16LL * 1024 * 1024)
             break;
         file.write(line);
