@@ -296,8 +296,7 @@ int startupChild(const QString& kind, const QString& folder) {
 double startOnce(const QString& kind, const QString& folder, const QString& display, double& peak) {
     QProcess child;
     if (!display.isEmpty()) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), display);
+        QProcessEnvironment env = environmentOn(display);
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         child.setProcessEnvironment(env);
     }

@@ -7,6 +7,12 @@
 #include <QThread>
 #include <csignal>
 
+QProcessEnvironment environmentOn(const QString& display) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display);
+    return env;
+}
+
 void dieWithParent(QProcess& process) {
     process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
 }
@@ -27,11 +33,8 @@ void stop(QProcess& process) {
 QString toolOutput(const QString& program, const QStringList& arguments, const QString& display) {
     QProcess tool;
     dieWithParent(tool);
-    if (!display.isEmpty()) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), display);
-        tool.setProcessEnvironment(env);
-    }
+    if (!display.isEmpty())
+        tool.setProcessEnvironment(environmentOn(display));
     tool.start(program, arguments);
     if (!tool.waitForFinished(10000)) {
         // What needed it fails next; the caller goes on.
@@ -76,9 +79,7 @@ bool XServer::start() {
 }
 
 bool XServer::startWindowManager() {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), display_);
-    windowManager_.setProcessEnvironment(env);
+    windowManager_.setProcessEnvironment(environmentOn(display_));
     dieWithParent(windowManager_);
     windowManager_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     windowManager_.setStandardOutputFile(QProcess::nullDevice());

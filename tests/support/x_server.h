@@ -28,6 +28,9 @@ class XServer {
 // Polls `done` until it holds or `ms` pass; true when it held.
 bool waitUntil(const std::function<bool()>& done, int ms = 10000);
 
+// This process's environment with DISPLAY naming `display`.
+QProcessEnvironment environmentOn(const QString& display);
+
 // Whatever ends this process, also a crash, ends `process` too.
 void dieWithParent(QProcess& process);
 
