@@ -1,7 +1,5 @@
 #include <QtTest>
 
-#include <sys/wait.h>
-#include <unistd.h>
 #include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
@@ -21,6 +19,7 @@
 #include "platform/recording_platform.h"
 #include "resources/background_picture.h"
 #include "results_window/results_window.h"
+#include "support/dead_process.h"
 #include "support/temp_workspace.h"
 
 namespace {
@@ -992,10 +991,7 @@ void MainWindowTest::resultsWindow() {
     QCOMPARE(starts[1].start.statusPath, p.ws->path("temp/temp2.status"));
 
     // What the recorders leave: alpha ended well, beta with 2, gamma's terminal closed.
-    const pid_t gone = fork();
-    if (gone == 0)
-        _exit(0);
-    waitpid(gone, nullptr, 0);
+    const qint64 gone = deadProcessId();
     for (int i = 1; i <= 3; ++i) {
         p.ws->write(QStringLiteral("temp/temp%1.out").arg(i),
                     QStringLiteral("Script started on today\nup %1 days\r\n").arg(i).toUtf8());

@@ -1,21 +1,12 @@
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QtTest>
 
 #include "runs/run_list.h"
+#include "support/dead_process.h"
 #include "support/temp_workspace.h"
 
 namespace {
-
-// A process id that no process has any more.
-qint64 deadPid() {
-    const pid_t child = fork();
-    if (child == 0)
-        _exit(0);
-    waitpid(child, nullptr, 0);
-    return child;
-}
 
 Run runOf(const TempWorkspace& ws, int launch, int number, LaunchMode mode,
           const QByteArray& servers, qsizetype count) {
@@ -46,7 +37,7 @@ void RunsTest::spawnLaunchStatesAndRetry() {
         runs.add(runOf(ws, launch, i + 1, LaunchMode::Spawn, servers[i].toUtf8(), 1));
         ws.write(QStringLiteral("temp/temp%1.out").arg(i + 1), "output\n");
         ws.write(QStringLiteral("temp/temp%1.pid").arg(i + 1),
-                 QByteArray::number(i == 2 ? deadPid() : getpid()));
+                 QByteArray::number(i == 2 ? deadProcessId() : getpid()));
     }
     QCOMPARE(runs.state(0).text(), QStringLiteral("running"));  // its recorder is alive
     ws.write("temp/temp1.status", "0\n");
