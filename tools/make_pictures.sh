@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Draws the program's pictures: the main window's background (700 x 500), the About
 # window's background (400 x 300), the window icon (16, 32 at 256 colours; 16, 32,
-# 48, 128 at 32 bits) and the icons of the desktop's menu (PNG, 16 to 256 pixels). The results are committed, so a build needs no image tool; run
-# this only to change them. Needs ImageMagick 6 (Debian's imagemagick).
+# 48, 128 at 32 bits), the icons of the desktop's menu (PNG, 16 to 256 pixels) and the
+# check mark of the mode boxes. The results are committed, so a build needs no image
+# tool; run this only to change them. Needs ImageMagick 6 (Debian's imagemagick).
 set -euo pipefail
 cd "$(dirname "$0")/../src/resources"
 convert=/usr/bin/convert
