@@ -437,8 +437,19 @@ qint64 spawnAll(const QList<QStringList>& commands, qint64* finished = nullptr,
 }
 
 BatchStart recordedStart(const Workspace& workspace, int number) {
-    return BatchStart{workspace.tempBatch(number), QString(), workspace.tempOutput(number),
-                      workspace.tempStatus(number), workspace.tempPid(number)};
+    Run run;
+    run.batchPath = workspace.tempBatch(number);
+    run.tag = QStringLiteral("floor");
+    return BatchStart{run.batchPath, QString(), run.outputPath(), run.statusPath(), run.pidPath()};
+}
+
+// What the recorder of temp<number>.bat left with `suffix`, whatever the program run's mark
+// in its name; empty when there is none yet.
+QString recordedFile(const Workspace& workspace, int number, const QString& suffix) {
+    const QDir temp(workspace.tempFolder());
+    const QStringList found =
+        temp.entryList({QStringLiteral("temp%1.*%2").arg(number).arg(suffix)});
+    return found.isEmpty() ? QString() : temp.filePath(found.first());
 }
 
 void spawnCase(int servers) {
@@ -454,9 +465,10 @@ void spawnCase(int servers) {
     const qint64 ms = timedLaunch(form, names.join(u'\n'), QStringLiteral("echo %s"), true);
     const double peak = peakRssMb();
     for (int i = 1; i <= servers; ++i) {
-        while (!QFile::exists(bench.workspace.tempStatus(i)))
+        while (recordedFile(bench.workspace, i, QStringLiteral(".status")).isEmpty())
             QThread::msleep(10);
-        if (!readAll(bench.workspace.tempOutput(i)).contains(names[i - 1].toUtf8()))
+        if (!readAll(recordedFile(bench.workspace, i, QStringLiteral(".out")))
+                 .contains(names[i - 1].toUtf8()))
             qFatal("temp%d.bat did not run", i);
     }
     std::printf("spawn servers=%d ms=%lld us_per_server=%.1f\n", servers,

@@ -987,18 +987,30 @@ void MainWindowTest::resultsWindow() {
         p.platform.eventsOf(RecordingPlatform::Kind::Start);
     QCOMPARE(starts.size(), 3);
     QCOMPARE(starts[1].start.title, QStringLiteral("corvane: beta (temp2.bat)"));
-    QCOMPARE(starts[1].start.outputPath, p.ws->path("temp/temp2.out"));
-    QCOMPARE(starts[1].start.statusPath, p.ws->path("temp/temp2.status"));
+    // The recorder's files beside the batch file carry the program run's own mark.
+    const QRegularExpression recordName(QStringLiteral("/temp/temp2\\.[0-9a-f]{8}\\.out$"));
+    QVERIFY2(recordName.match(starts[1].start.outputPath).hasMatch(),
+             qPrintable(starts[1].start.outputPath));
+    QCOMPARE(starts[1].start.statusPath, starts[1].start.outputPath.chopped(4) + ".status");
+    QCOMPARE(starts[1].start.pidPath, starts[1].start.outputPath.chopped(4) + ".pid");
+    auto write = [](const QString& path, const QByteArray& bytes) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    };
+    auto bytesAt = [](const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
+    };
 
     // What the recorders leave: alpha ended well, beta with 2, gamma's terminal closed.
     const qint64 gone = deadProcessId();
-    for (int i = 1; i <= 3; ++i) {
-        p.ws->write(QStringLiteral("temp/temp%1.out").arg(i),
-                    QStringLiteral("Script started on today\nup %1 days\r\n").arg(i).toUtf8());
-        p.ws->write(QStringLiteral("temp/temp%1.pid").arg(i), QByteArray::number(gone));
+    for (int i = 0; i < 3; ++i) {
+        write(starts[i].start.outputPath,
+              QStringLiteral("Script started on today\nup %1 days\r\n").arg(i + 1).toUtf8());
+        write(starts[i].start.pidPath, QByteArray::number(gone));
     }
-    p.ws->write("temp/temp1.status", "0\n");
-    p.ws->write("temp/temp2.status", "2\n");
+    write(starts[0].start.statusPath, "0\n");
+    write(starts[1].start.statusPath, "2\n");
 
     p.action("MenuResults")->trigger();
     ResultsWindow* results = p.form->resultsWindow();
@@ -1045,12 +1057,28 @@ void MainWindowTest::resultsWindow() {
     save->click();
     QVERIFY(p.platform.messages().last().startsWith("Cannot save the output as "));
     QVERIFY(!p.ws->exists("collections/web.txt"));
+    for (const QString& own : {p.ws->path(".corvane.lock"), p.ws->path("corvane.ini"),
+                               QCoreApplication::applicationFilePath()}) {
+        p.platform.saveFileAnswer = own;
+        const QByteArray before = bytesAt(own);
+        save->click();
+        QCOMPARE(p.platform.messages().last(),
+                 "Cannot save the output as " + own +
+                     ": it is one of the program's own files. Choose another place.");
+        QCOMPARE(bytesAt(own), before);
+    }
 
     // Clean Up empties the temp folder; the rows stay.
     p.action("MenuCleanup")->trigger();
     results->showNewest();
     QCOMPARE(table->rowCount(), 3);
     QCOMPARE(table->item(1, 4)->text(), QStringLiteral("output cleaned up"));
+    p.platform.saveFileAnswer = elsewhere.filePath("gone.txt");
+    save->click();
+    QCOMPARE(p.platform.messages().last(),
+             QStringLiteral("There is no output of temp3.bat to save: it was cleaned up from "
+                            "the temp folder, or the run never began."));
+    QVERIFY(!QFile::exists(elsewhere.filePath("gone.txt")));
 
     QTest::keyClick(results, Qt::Key_Escape);
     QVERIFY(!results->isVisible());

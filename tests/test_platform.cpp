@@ -4,14 +4,18 @@
 #include "platform/desktop_platform.h"
 #include "platform/recording_platform.h"
 #include "runs/run_list.h"
+#include "runs/terminal_text.h"
 #include "support/temp_workspace.h"
 
 namespace {
 
+// The recorder's files are temp<number>.t.out and so on.
 BatchStart recorded(const TempWorkspace& ws, int number) {
-    const Workspace& w = ws.workspace();
-    return BatchStart{w.tempBatch(number), QStringLiteral("corvane: test"), w.tempOutput(number),
-                      w.tempStatus(number), w.tempPid(number)};
+    Run run;
+    run.batchPath = ws.workspace().tempBatch(number);
+    run.tag = QStringLiteral("t");
+    return BatchStart{run.batchPath, QStringLiteral("corvane: test"), run.outputPath(),
+                      run.statusPath(), run.pidPath()};
 }
 
 }  // namespace
@@ -83,10 +87,11 @@ void PlatformTest::runIsRecordedOnATerminal() {
     DesktopPlatform platform(QStringLiteral("/bin/sh"), {});
     const qint64 pid = platform.startBatch(recorded(ws, 4));
     QVERIFY(pid > 0);
-    QTRY_COMPARE_WITH_TIMEOUT(ws.read("temp/temp4.status"), QByteArray("3\n"), 10000);
-    const QString shown = terminalText(ws.read("temp/temp4.out"));
+    QTRY_COMPARE_WITH_TIMEOUT(ws.read("temp/temp4.t.status"), QByteArray("3\n"), 10000);
+    QTRY_VERIFY(ws.read("temp/temp4.t.out").contains("Script done on "));
+    const QString shown = TerminalText::of(ws.read("temp/temp4.t.out"));
     QCOMPARE(shown, QStringLiteral("to stdout\nto stderr\non a terminal\n"));
-    QVERIFY(ws.read("temp/temp4.pid").trimmed().toLongLong() > 0);
+    QVERIFY(ws.read("temp/temp4.t.pid").trimmed().toLongLong() > 0);
 }
 
 void PlatformTest::pauseWaitsAliveAndCanBeCut() {

@@ -263,11 +263,11 @@ void Launcher::writeBlocks(OutputFile& batch, LaunchRecord& record, const Server
 
 void Launcher::startRecorded(LaunchMode mode, int launch, const QString& title,
                              QByteArray serverText, qsizetype serverCount) {
-    const BatchStart start{BatchPath, title, workspace_.tempOutput(ServerNumber),
-                           workspace_.tempStatus(ServerNumber), workspace_.tempPid(ServerNumber)};
-    const qint64 pid = platform_.startBatch(start);
-    runs_.add(
-        Run{launch, platform_.now(), mode, start.path, pid, std::move(serverText), serverCount});
+    Run run{launch, platform_.now(),       mode,       BatchPath, runs_.tag(),
+            0,      std::move(serverText), serverCount};
+    run.startedPid = platform_.startBatch(
+        BatchStart{run.batchPath, title, run.outputPath(), run.statusPath(), run.pidPath()});
+    runs_.add(std::move(run));
 }
 
 void Launcher::runNormal(LaunchWindow& window, const QString& script) {

@@ -1,5 +1,6 @@
 #include "common/text_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -66,6 +67,19 @@ QString systemReason(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
+void removeFilesIn(const QString& folder) {
+    DIR* entries = opendir(QFile::encodeName(folder).constData());
+    if (!entries)
+        return;
+    const int descriptor = dirfd(entries);
+    while (const dirent* entry = readdir(entries)) {
+        // A folder is refused by unlink without being looked at first.
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            unlinkat(descriptor, entry->d_name, 0);
+    }
+    closedir(entries);
+}
+
 QString decodeText(const QByteArray& bytes) {
     QStringDecoder utf8(QStringDecoder::Utf8,
                         QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
@@ -73,6 +87,28 @@ QString decodeText(const QByteArray& bytes) {
     if (!utf8.hasError())
         return text;
     return QString::fromLatin1(bytes);
+}
+
+QByteArray readFileTail(const QString& path, qint64 maxBytes, qint64* leftOut) {
+    if (leftOut)
+        *leftOut = 0;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    const qint64 size = file.size();
+    qint64 start = std::max<qint64>(0, size - maxBytes);
+    if (start > 0 && !file.seek(start))
+        return QByteArray();
+    QByteArray bytes = file.read(size - start);
+    // A cut inside a character drops its continuation bytes, at most three.
+    qsizetype skip = 0;
+    while (start > 0 && skip < 3 && skip < bytes.size() &&
+           (static_cast<unsigned char>(bytes[skip]) & 0xc0) == 0x80)
+        ++skip;
+    bytes.remove(0, skip);
+    if (leftOut)
+        *leftOut = start + skip;
+    return bytes;
 }
 
 QByteArray encodeText(QStringView text) {

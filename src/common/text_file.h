@@ -25,6 +25,11 @@ QString readWholeFile(const QString& path, qint64 maxBytes = kMaxLoadBytes);
 // as large.
 QString readWholeFileInto(const QString& path, QString storage);
 
+// At most the last `maxBytes` bytes of the file, cut so that they begin with a whole
+// UTF-8 character; `leftOut` gets the number of bytes before them. Empty when the file
+// cannot be read.
+QByteArray readFileTail(const QString& path, qint64 maxBytes, qint64* leftOut = nullptr);
+
 // A file being written. What is written collects in a buffer that goes to the disk when
 // it grows large, on flush() and on close(); every failure is thrown as OperationError
 // naming the file and the system's own reason, whatever the failing call was.
@@ -77,6 +82,11 @@ bool pathTaken(const QString& path);
 // Where `path` really lies, every link on the way followed; for a file not there yet, its
 // folder's real place and its name ("/name" alone when the folder is missing).
 QString realPath(const QString& path);
+
+// Removes every file of `folder`, whatever its name, links included, in one pass over
+// the folder; what cannot be removed, a folder inside it, or a missing folder is passed
+// over without a word.
+void removeFilesIn(const QString& folder);
 
 // The system's words for an error number ("No space left on device").
 QString systemReason(int error);

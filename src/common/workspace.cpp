@@ -20,18 +20,6 @@ QString Workspace::tempBatch(int number) const {
     return path(QStringLiteral("temp/temp%1.bat").arg(number));
 }
 
-QString Workspace::tempOutput(int number) const {
-    return path(QStringLiteral("temp/temp%1.out").arg(number));
-}
-
-QString Workspace::tempStatus(int number) const {
-    return path(QStringLiteral("temp/temp%1.status").arg(number));
-}
-
-QString Workspace::tempPid(int number) const {
-    return path(QStringLiteral("temp/temp%1.pid").arg(number));
-}
-
 QString Workspace::runLaterBatch(int number) const {
     return path(QStringLiteral("run_later_%1.bat").arg(number));
 }

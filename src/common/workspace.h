@@ -18,13 +18,10 @@ class Workspace {
     QString spoolFile() const { return path(QStringLiteral("temp/srvtemp.txt")); }
     QString logFile() const { return path(QStringLiteral("logs/log.txt")); }
     QString lockFile() const { return path(QStringLiteral(".corvane.lock")); }
+    QString settingsFile() const { return path(QStringLiteral("corvane.ini")); }
     QString collectionFile(const QString& name) const;
     QString templateFile(const QString& name) const;
     QString tempBatch(int number) const;
-    // Where the recorder of temp<number>.bat leaves its output, exit status and process.
-    QString tempOutput(int number) const;
-    QString tempStatus(int number) const;
-    QString tempPid(int number) const;
     QString runLaterBatch(int number) const;
     // Where a Run Later file is written before it takes its name.
     QString partialRunLaterBatch(int number) const;

@@ -210,11 +210,15 @@ void Form1::closeEvent(QCloseEvent* event) {
         event->ignore();  // the launch ends first; Stop is there for a Spawn Mode launch
         return;
     }
-    CleanupTemp();
+    // The windows go at once; the clean-up of a temp folder of many thousand runs
+    // follows, and what the runs ended as is not needed any more.
     if (about_)
         about_->close();
     if (results_)
         results_->close();
+    hide();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    removeFilesIn(workspace_.tempFolder());
     event->accept();
     QCoreApplication::exit(0);
 }
@@ -390,11 +394,6 @@ frmabout& Form1::ensureAboutWindow() {
 
 void Form1::CleanupTemp() {
     // The runs' exit statuses go with the folder; the Results window keeps them.
-    launcher_.runs().noteStates();
-    // Every file in the temp folder goes, whatever its name; what cannot be deleted
-    // (or a missing folder) is passed over without a word.
-    QDir temp(workspace_.tempFolder());
-    const QStringList files = temp.entryList(QDir::Files | QDir::Hidden | QDir::System);
-    for (const QString& name : files)
-        QFile::remove(temp.filePath(name));
+    launcher_.runs().noteStatesBeforeCleanUp();
+    removeFilesIn(workspace_.tempFolder());
 }

@@ -1,9 +1,12 @@
 #include "results_window.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
 #include <QScrollBar>
+#include <QTextCursor>
+#include <QTextDocument>
 
 #include "common/app_info.h"
 #include "common/date_time_format.h"
@@ -16,6 +19,10 @@ namespace {
 // Often enough that a state reads as live, seldom enough that a thousand runs cost
 // nothing anyone notices.
 constexpr int kUpdateEveryMs = 500;
+
+const QString kCombinedRunTip = QStringLiteral(
+    "One batch file for all of its servers, with one exit status: when it fails, Retry failed "
+    "takes all of its servers.");
 
 enum Column { Started, Mode, BatchFile, Servers, State };
 
@@ -42,6 +49,12 @@ bool within(const QString& path, const QString& place) {
     const QString real = realPath(path);
     const QString root = QFileInfo(place).canonicalFilePath();
     return !root.isEmpty() && (real == root || real.startsWith(root + u'/'));
+}
+
+// "1 run of this launch is", "3 runs of this launch are".
+QString runsText(qsizetype runs) {
+    return runs == 1 ? QStringLiteral("1 run of this launch is")
+                     : QStringLiteral("%1 runs of this launch are").arg(runs);
 }
 
 }  // namespace
@@ -98,8 +111,12 @@ void ResultsWindow::refresh() {
         table.insertRow(0);
         const QStringList cells{formatLogDateTime(QLocale(), run.started), modeText(run.mode),
                                 QFileInfo(run.batchPath).fileName(), serversText(run), QString()};
-        for (int column = 0; column < cells.size(); ++column)
-            table.setItem(0, column, new QTableWidgetItem(cells[column]));
+        for (int column = 0; column < cells.size(); ++column) {
+            auto* item = new QTableWidgetItem(cells[column]);
+            if (run.mode == LaunchMode::Normal)
+                item->setToolTip(kCombinedRunTip);
+            table.setItem(0, column, item);
+        }
     }
     for (int row = 0; row < table.rowCount(); ++row) {
         const QString state = runs_.state(runs.size() - 1 - row).text();
@@ -114,31 +131,68 @@ void ResultsWindow::showOutput(bool always) {
     if (run < 0) {
         ui_->OutputText->clear();
         shownRun_ = -1;
+        follower_.reset();
         return;
     }
-    const qint64 size = QFileInfo(runs_.runs()[run].outputPath()).size();
-    if (!always && run == shownRun_ && size == shownOutputSize_)
+    if (run != shownRun_ || always) {
+        follower_.emplace(runs_.runs()[run].outputPath(), RunList::kShownOutputBytes);
+        tailLength_ = 0;
+    } else if (sinceOutput_.isValid() && !sinceOutput_.hasExpired(9 * outputCostMs_)) {
         return;
-    QScrollBar* scroll = ui_->OutputText->verticalScrollBar();
+    }
+    QElapsedTimer cost;
+    cost.start();
+    const std::optional<OutputFollower::Change> change =
+        follower_->look(runs_.state(run).kind != RunState::Running);
+    if (!change)
+        return;
+    QPlainTextEdit& box = *ui_->OutputText;
+    QScrollBar* scroll = box.verticalScrollBar();
     const bool atEnd = run != shownRun_ || scroll->value() == scroll->maximum();
-    ui_->OutputText->setPlainText(runs_.output(run));
+    if (change->restart) {
+        box.setPlainText(change->added + change->tail);
+    } else {
+        // The new lines take the place of the line that was being written; like the log
+        // box, no undo record of text the user did not type.
+        QTextDocument* document = box.document();
+        document->setUndoRedoEnabled(false);
+        QTextCursor cursor(document);
+        cursor.movePosition(QTextCursor::End);
+        cursor.setPosition(cursor.position() - tailLength_, QTextCursor::KeepAnchor);
+        cursor.insertText(change->added + change->tail);
+        document->setUndoRedoEnabled(true);
+    }
+    tailLength_ = change->tail.size();
     if (atEnd)
         scroll->setValue(scroll->maximum());
     shownRun_ = run;
-    shownOutputSize_ = size;
+    outputCostMs_ = cost.elapsed();
+    sinceOutput_.start();
 }
 
 void ResultsWindow::RetryButtonClick() {
     const qsizetype run = selectedRun();
     if (run < 0)
         return;
-    const QStringList servers = runs_.retryServers(runs_.runs()[run].launch);
-    if (servers.isEmpty()) {
-        platform_.showMessage(kApplicationTitle,
-                              QStringLiteral("Every run of this launch ended with exit 0."));
+    const RunList::Retry retry = runs_.retry(runs_.runs()[run].launch);
+    if (retry.servers.isEmpty()) {
+        platform_.showMessage(
+            kApplicationTitle,
+            retry.running == 0
+                ? QStringLiteral("Every run of this launch ended with exit 0.")
+                : QStringLiteral("%1 still running. Every run of it that has ended ended with "
+                                 "exit 0.")
+                      .arg(runsText(retry.running)));
         return;
     }
-    emit retryRequested(servers);
+    emit retryRequested(retry.servers);
+    if (retry.running > 0) {
+        platform_.showMessage(kApplicationTitle,
+                              QStringLiteral("%1 still running and left out: the collection box "
+                                             "holds the servers of the runs that ended other "
+                                             "than with exit 0.")
+                                  .arg(runsText(retry.running)));
+    }
 }
 
 void ResultsWindow::SaveButtonClick() {
@@ -160,5 +214,14 @@ void ResultsWindow::SaveButtonClick() {
                                      .arg(path, kept));
         }
     }
-    writeWholeFile(path, runs_.output(run, std::numeric_limits<qint64>::max()));
+    const QString real = realPath(path);
+    for (const QString& own : {workspace_.lockFile(), workspace_.settingsFile(),
+                               QCoreApplication::applicationFilePath()}) {
+        if (real == realPath(own)) {
+            throw OperationError(QStringLiteral("Cannot save the output as %1: it is one of the "
+                                                "program's own files. Choose another place.")
+                                     .arg(path));
+        }
+    }
+    runs_.saveOutput(run, path);
 }

@@ -1,11 +1,14 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <memory>
+#include <optional>
 
 #include "common/workspace.h"
 #include "platform/platform.h"
+#include "runs/output_follower.h"
 #include "runs/run_list.h"
 
 namespace Ui {
@@ -47,5 +50,10 @@ class ResultsWindow : public QDialog {
     Platform& platform_;
     QTimer updates_;
     qsizetype shownRun_ = -1;
-    qint64 shownOutputSize_ = -1;
+    std::optional<OutputFollower> follower_;
+    qsizetype tailLength_ = 0;  // the line being written, at the end of the output box
+    // A run that prints without end must not take the program's time: after an update of
+    // its output that took t, the next waits until 9 t have passed.
+    QElapsedTimer sinceOutput_;
+    qint64 outputCostMs_ = 0;
 };

@@ -5,27 +5,39 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QRandomGenerator>
+#include <QSaveFile>
 #include <cerrno>
 
 #include "batch_engine/server_lines.h"
+#include "common/errors.h"
 #include "common/text_file.h"
+#include "runs/terminal_text.h"
 
 namespace {
 
-QByteArray readFile(const QString& path, qint64 maxBytes, qint64* leftOut = nullptr) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    const qint64 size = file.size();
-    if (leftOut)
-        *leftOut = std::max<qint64>(0, size - maxBytes);
-    if (size > maxBytes)
-        file.seek(size - maxBytes);
-    return file.read(std::min(size, maxBytes));
-}
-
 bool processAlive(qint64 pid) {
     return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+}
+
+// The number a small file holds, as the recorder writes it.
+std::optional<qint64> numberIn(const QString& path) {
+    bool number = false;
+    const qint64 value = QString::fromLatin1(readFileTail(path, 64)).trimmed().toLongLong(&number);
+    return number ? std::optional(value) : std::nullopt;
+}
+
+// Writes all of `bytes`: a disk that takes only a part of them takes the part without an
+// error, and the error comes with the next write.
+void writeAll(QSaveFile& file, const QByteArray& bytes) {
+    for (qint64 done = 0; done < bytes.size();) {
+        const qint64 wrote = file.write(bytes.constData() + done, bytes.size() - done);
+        if (wrote <= 0) {
+            throw OperationError(QStringLiteral("Cannot save the output as %1: %2")
+                                     .arg(file.fileName(), file.errorString()));
+        }
+        done += wrote;
+    }
 }
 
 }  // namespace
@@ -47,10 +59,18 @@ QString RunState::text() const {
             return QStringLiteral("exit %1").arg(exitStatus);
         case CleanedUp:
             return QStringLiteral("output cleaned up");
+        case NotRun:
+            return QStringLiteral("not run: its terminal ended without running it");
         case Unknown:
             break;
     }
     return QStringLiteral("ended, status unknown");
+}
+
+RunList::RunList(QString tag) : tag_(std::move(tag)) {}
+
+QString RunList::newTag() {
+    return QString::number(QRandomGenerator::system()->generate(), 16).rightJustified(8, u'0');
 }
 
 void RunList::add(Run run) {
@@ -61,34 +81,47 @@ void RunList::add(Run run) {
 RunState RunList::state(qsizetype index) {
     const Run& run = runs_[index];
     RunState& known = lastKnown_[index];
-    if (QFile::exists(run.statusPath())) {
-        bool number = false;
-        const int status =
-            QString::fromLatin1(readFile(run.statusPath(), 64)).trimmed().toInt(&number);
-        known = number ? RunState{RunState::Exited, status} : RunState{RunState::Unknown, 0};
-        return known;
+    if (!known.final()) {
+        // The recorder notes its process first and its exit status last; until it has
+        // noted its process, the process the program started stands for it.
+        const std::optional<qint64> recorder = numberIn(run.pidPath());
+        const bool alive = processAlive(recorder.value_or(run.startedPid));
+        if (QFileInfo::exists(run.statusPath())) {
+            if (const std::optional<qint64> status = numberIn(run.statusPath()))
+                known = RunState{RunState::Exited, static_cast<int>(*status)};
+            else if (!alive)  // an empty status is still being written while it lives
+                known = RunState{RunState::Unknown, 0};
+        } else if (!alive) {
+            const bool begun = recorder || QFileInfo::exists(run.outputPath());
+            // Without a trace of its recorder, the terminal ended without starting it
+            // (a terminal may also hand the run over and return: the trace comes later).
+            known = RunState{begun || cleanedUp(index) ? RunState::Unknown : RunState::NotRun, 0};
+        } else {
+            known = RunState{RunState::Running, 0};
+        }
     }
-    if (!QFile::exists(run.outputPath()) && !QFile::exists(run.pidPath())) {
-        // Emptied by a clean-up, or never begun. A run that was still running counts as
-        // ended without a status.
-        if (known.kind == RunState::Running && !processAlive(run.startedPid))
-            known = RunState{RunState::Unknown, 0};
-        if (known.kind != RunState::Running)
-            return RunState{RunState::CleanedUp, 0};
-        return known;
-    }
-    bool number = false;
-    const qint64 recorder =
-        QString::fromLatin1(readFile(run.pidPath(), 64)).trimmed().toLongLong(&number);
-    known = processAlive(number ? recorder : run.startedPid) ? RunState{RunState::Running, 0}
-                                                             : RunState{RunState::Unknown, 0};
+    if (cleanedUp(index) && known.kind != RunState::Running)
+        return RunState{RunState::CleanedUp, 0};
     return known;
 }
 
-QString RunList::output(qsizetype index, qint64 maxBytes) const {
+void RunList::noteStatesBeforeCleanUp() {
+    // Only the runs still going at the last look need a look now; once ended, a run's
+    // state is kept without its files.
+    for (qsizetype i = cleanedBefore_; i < runs_.size(); ++i) {
+        if (!lastKnown_[i].final())
+            state(i);
+    }
+    cleanedBefore_ = runs_.size();
+}
+
+QString RunList::output(qsizetype index, qint64 maxBytes) {
+    const bool ended = state(index).kind != RunState::Running;
     qint64 leftOut = 0;
-    const QByteArray recorded = readFile(runs_[index].outputPath(), maxBytes, &leftOut);
-    QString text = terminalText(recorded);
+    const QByteArray recorded = readFileTail(runs_[index].outputPath(), maxBytes, &leftOut);
+    TerminalText screen(leftOut == 0);
+    screen.add(recorded);
+    QString text = screen.takeFinished() + screen.heldBack(ended) + screen.currentLine();
     if (leftOut > 0) {
         text.prepend(QStringLiteral("[%1 bytes before this were left out]\n")
                          .arg(QLocale().toString(leftOut)));
@@ -96,78 +129,53 @@ QString RunList::output(qsizetype index, qint64 maxBytes) const {
     return text;
 }
 
-void RunList::noteStates() {
-    for (qsizetype i = 0; i < runs_.size(); ++i)
-        state(i);
+void RunList::saveOutput(qsizetype index, const QString& path) {
+    const Run& run = runs_[index];
+    const bool ended = state(index).kind != RunState::Running;
+    QFile recorded(run.outputPath());
+    if (!recorded.open(QIODevice::ReadOnly)) {
+        throw OperationError(QStringLiteral("There is no output of %1 to save: %2")
+                                 .arg(QFileInfo(run.batchPath).fileName(),
+                                      recorded.exists()
+                                          ? recorded.errorString()
+                                          : QStringLiteral("it was cleaned up from the temp "
+                                                           "folder, or the run never began.")));
+    }
+    QSaveFile saved(path);
+    if (!saved.open(QIODevice::WriteOnly))
+        throw OperationError(
+            QStringLiteral("Cannot save the output as %1: %2").arg(path, saved.errorString()));
+    TerminalText screen;
+    QByteArray piece(256 * 1024, Qt::Uninitialized);
+    for (;;) {
+        const qint64 read = recorded.read(piece.data(), piece.size());
+        if (read < 0)
+            throw OperationError(QStringLiteral("Cannot read %1: %2")
+                                     .arg(recorded.fileName(), recorded.errorString()));
+        if (read == 0)
+            break;
+        screen.add(QByteArrayView(piece.constData(), read));
+        writeAll(saved, encodeText(screen.takeFinished()));
+    }
+    writeAll(saved, encodeText(screen.heldBack(ended) + screen.currentLine()));
+    // Until the commit the old file stays whole; a copy that failed is removed.
+    if (!saved.commit()) {
+        throw OperationError(
+            QStringLiteral("Cannot save the output as %1: %2").arg(path, saved.errorString()));
+    }
 }
 
-QStringList RunList::retryServers(int launch) {
-    QStringList servers;
+RunList::Retry RunList::retry(int launch) {
+    Retry retry;
     for (qsizetype i = 0; i < runs_.size(); ++i) {
-        if (runs_[i].launch == launch) {
-            RunState now = state(i);
-            if (now.kind == RunState::CleanedUp)
-                now = lastKnown_[i];
-            if (now.failed())
-                servers += runs_[i].servers();
-        }
-    }
-    return servers;
-}
-
-QString terminalText(const QByteArray& recorded) {
-    QString raw = decodeText(recorded);
-    // The recorder's own lines: "Script started on ..." first, "Script done on ..." last.
-    if (raw.startsWith(QLatin1String("Script started on "))) {
-        const qsizetype lineEnd = raw.indexOf(u'\n');
-        raw = lineEnd < 0 ? QString() : raw.sliced(lineEnd + 1);
-    }
-    const qsizetype done = raw.lastIndexOf(QLatin1String("\nScript done on "));
-    if (done >= 0)
-        raw.truncate(done);  // the recorder begins its last line on a line of its own
-
-    QString text;
-    text.reserve(raw.size());
-    QString line;
-    qsizetype column = 0;
-    for (qsizetype i = 0; i < raw.size(); ++i) {
-        const QChar c = raw[i];
-        if (c == u'\x1b') {
-            // CSI: ESC [ parameters final; OSC: ESC ] ... BEL or ESC \; else ESC and one.
-            if (i + 1 < raw.size() && raw[i + 1] == u'[') {
-                i += 2;
-                while (i < raw.size() && !(raw[i].unicode() >= 0x40 && raw[i].unicode() <= 0x7e))
-                    ++i;
-            } else if (i + 1 < raw.size() && raw[i + 1] == u']') {
-                i += 2;
-                while (i < raw.size() && raw[i] != u'\a' &&
-                       !(raw[i] == u'\x1b' && i + 1 < raw.size() && raw[i + 1] == u'\\'))
-                    ++i;
-                if (i < raw.size() && raw[i] == u'\x1b')
-                    ++i;
-            } else {
-                ++i;
-            }
+        if (runs_[i].launch != launch)
             continue;
-        }
-        if (c == u'\r') {
-            column = 0;
-        } else if (c == u'\n') {
-            text += line;
-            text += u'\n';
-            line.clear();
-            column = 0;
-        } else if (c == u'\b') {
-            column = std::max<qsizetype>(0, column - 1);
-        } else if (c.unicode() < 0x20 && c != u'\t') {
-            // other control characters show nothing
-        } else {
-            if (column < line.size())
-                line[column] = c;
-            else
-                line += c;
-            ++column;
-        }
+        state(i);
+        const RunState& known = lastKnown_[i];
+        if (known.kind == RunState::Running)
+            ++retry.running;
+        else if (known.failed())
+            retry.servers += runs_[i].servers();
     }
-    return text + line;
+    return retry;
 }

@@ -12,7 +12,11 @@ struct Run {
     int launch = 0;  // the launch that started it, counted from 1 in each program run
     QDateTime started;
     LaunchMode mode = LaunchMode::Normal;
-    QString batchPath;      // temp<N>.bat; what its recorder leaves lies beside it
+    QString batchPath;  // temp<N>.bat; what its recorder leaves lies beside it
+    // The program run's own mark in the names of the recorder's files: the batch file's
+    // number comes round again in a later program run, and a recorder of an earlier one
+    // that is still going must not write where this run's state is read.
+    QString tag;
     qint64 startedPid = 0;  // the process the program started, until the recorder says
     // The run's servers as the collection text holds them, kept compact for launches of
     // a million servers.
@@ -20,24 +24,29 @@ struct Run {
     qsizetype serverCount = 0;
 
     QStringList servers() const;
-    // temp<N>.out, temp<N>.status and temp<N>.pid: kept as one path, so that a launch of
-    // many thousand runs costs one string each.
+    // temp<N>.<tag>.out, .status and .pid: derived from the batch file's path, so that a
+    // launch of many thousand runs costs one string each (the tag is shared).
     QString outputPath() const { return besideBatch(QStringLiteral(".out")); }
     QString statusPath() const { return besideBatch(QStringLiteral(".status")); }
     QString pidPath() const { return besideBatch(QStringLiteral(".pid")); }
 
   private:
-    QString besideBatch(const QString& suffix) const { return batchPath.chopped(4) + suffix; }
+    QString besideBatch(const QString& suffix) const {
+        return batchPath.chopped(4) + u'.' + tag + suffix;
+    }
 };
 
 // What became of a run, as far as its files tell.
 struct RunState {
-    enum Kind { Running, Exited, Unknown, CleanedUp };
+    enum Kind { Running, Exited, Unknown, CleanedUp, NotRun };
     Kind kind = Unknown;
     int exitStatus = 0;
 
     bool failed() const { return kind != Running && !(kind == Exited && exitStatus == 0); }
-    // "running", "exit 0", "exit 255", "ended, status unknown", "output cleaned up".
+    // What the run ended as, for good: read once, never again.
+    bool final() const { return kind == Exited || kind == Unknown; }
+    // "running", "exit 0", "exit 255", "ended, status unknown", "output cleaned up",
+    // "not run: its terminal ended without running it".
     QString text() const;
 };
 
@@ -46,33 +55,48 @@ struct RunState {
 // temp folder.
 class RunList {
   public:
+    // `tag` marks the recorder's files of this program run; by default one drawn at
+    // random, different in every program run.
+    explicit RunList(QString tag = newTag());
+
+    const QString& tag() const { return tag_; }
     // Numbers the next launch's runs.
     int beginLaunch() { return ++launches_; }
     void add(Run run);
     const QList<Run>& runs() const { return runs_; }
 
-    // Read anew from the run's files at every call; the last state read before the
-    // temp folder was emptied stays what the run ended as.
+    // Read from the run's files until it has ended; what it ended as is read once and
+    // outlives its files.
     RunState state(qsizetype index);
-    // Reads every run's state, so that what they ended as outlives their files: called
-    // before the temp folder is emptied.
-    void noteStates();
+    // The temp folder is about to be emptied: what the runs that have ended left there
+    // is read first, once; the runs started so far then count as cleaned up.
+    void noteStatesBeforeCleanUp();
     // What the run showed on its terminal, cleaned of terminal control, at most its last
     // `maxBytes` bytes with a line saying how much was left out.
-    QString output(qsizetype index, qint64 maxBytes = kShownOutputBytes) const;
-    // The servers of launch `launch` whose runs ended with a status other than 0, or
-    // with none known, in collection order.
-    QStringList retryServers(int launch);
+    QString output(qsizetype index, qint64 maxBytes = kShownOutputBytes);
+    // Writes the whole of what the run showed to `path`, piece by piece, replacing a file
+    // there only once the copy is complete. Throws OperationError when it fails (the old
+    // file then stays as it was) or when the run's output is gone.
+    void saveOutput(qsizetype index, const QString& path);
 
+    // The servers of launch `launch` whose runs ended other than with exit 0 (or with
+    // no status known, or never ran), in collection order, and how many of its runs are
+    // still going.
+    struct Retry {
+        QStringList servers;
+        qsizetype running = 0;
+    };
+    Retry retry(int launch);
+
+    static QString newTag();
     static constexpr qint64 kShownOutputBytes = 1024 * 1024;
 
   private:
+    bool cleanedUp(qsizetype index) const { return index < cleanedBefore_; }
+
+    QString tag_;
     QList<Run> runs_;
-    QList<RunState> lastKnown_;  // what each run ended as, once it had ended
+    QList<RunState> lastKnown_;
+    qsizetype cleanedBefore_ = 0;  // the runs before this one had their files removed
     int launches_ = 0;
 };
-
-// A terminal's output as it stood on the screen: the recorder's own first and last lines
-// dropped, escape sequences removed, a carriage return going back to the line's start and
-// a backspace one character back.
-QString terminalText(const QByteArray& recorded);

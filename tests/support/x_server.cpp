@@ -19,6 +19,8 @@ void dieWithParent(QProcess& process) {
 
 namespace {
 
+constexpr int kStartMs = 60000;
+
 void stop(QProcess& process) {
     if (process.state() != QProcess::NotRunning) {
         process.terminate();
@@ -67,9 +69,12 @@ bool XServer::start() {
              QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
         if (!process_.waitForStarted(5000))
             return false;  // no Xvfb at all
-        if (waitUntil([&] {
-                return QFileInfo::exists(socket) || process_.state() == QProcess::NotRunning;
-            }) &&
+        // The first start on a new machine builds the font caches, which takes long.
+        if (waitUntil(
+                [&] {
+                    return QFileInfo::exists(socket) || process_.state() == QProcess::NotRunning;
+                },
+                kStartMs) &&
             process_.state() == QProcess::Running)
             return startWindowManager();
         process_.kill();
@@ -87,14 +92,16 @@ bool XServer::startWindowManager() {
     if (!windowManager_.waitForStarted(5000))
         return false;
     // It manages the screen once it names itself on the root window.
-    return waitUntil([&] {
-               return windowManager_.state() == QProcess::NotRunning ||
-                      toolOutput(
-                          QStringLiteral("xprop"),
-                          {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")},
-                          display_)
-                          .contains(QLatin1String("window id"));
-           }) &&
+    return waitUntil(
+               [&] {
+                   return windowManager_.state() == QProcess::NotRunning ||
+                          toolOutput(
+                              QStringLiteral("xprop"),
+                              {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")},
+                              display_)
+                              .contains(QLatin1String("window id"));
+               },
+               kStartMs) &&
            windowManager_.state() == QProcess::Running;
 }
 
