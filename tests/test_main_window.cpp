@@ -106,6 +106,7 @@ class MainWindowTest : public QObject {
 
     void launchThroughTheWindow();
     void fileFailureLeavesProgramRunning();
+    void secondClickOfADoubleClickLaunchesNothing();
     void shiftEnterTypesALineEnd();
     void launchTakesNoInputButStop_data();
     void launchTakesNoInputButStop();
@@ -483,6 +484,22 @@ void MainWindowTest::launchTakesNoInputButStop() {
     // After the launch the window takes input again, and a click launches.
     QTest::mouseClick(save, Qt::LeftButton);
     QVERIFY(save->isChecked());
+}
+
+void MainWindowTest::secondClickOfADoubleClickLaunchesNothing() {
+    Program p;
+    QVERIFY(p.load());
+    p.showActive();
+    QPushButton* button = p.child<QPushButton>("RunCommand");
+    p.box("ListBox")->setPlainText(QStringLiteral("alpha"));
+    p.box("ScriptBox")->setPlainText(QStringLiteral("ping %s"));
+    QTest::mouseClick(button, Qt::LeftButton);
+    QTest::mouseDClick(button, Qt::LeftButton);
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(p.platform.startedPaths().size(), 1);
+    QTest::qWait(QApplication::doubleClickInterval() + 100);
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(p.platform.startedPaths().size(), 2);
 }
 
 void MainWindowTest::shiftEnterTypesALineEnd() {

@@ -1,5 +1,6 @@
 #include "form1.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
@@ -7,6 +8,7 @@
 #include <QKeyEvent>
 #include <QLayout>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QScopeGuard>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -63,6 +65,7 @@ Form1::Form1(const Workspace& workspace, Platform& platform, QWidget* parent)
     ui_->setupUi(this);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     ui_->ScriptBox->installEventFilter(this);
+    ui_->RunCommand->installEventFilter(this);
     // Only a pick from the list loads a template. An editable combo box also reports a
     // pick when typed text matches an entry (on Enter or leaving the field) and through
     // its completer. Everything the combo box hears from its edit field at those moments
@@ -200,6 +203,8 @@ void Form1::repaintWindow() {
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
     if (launching_ && keepsInputOut(watched, event))
         return true;
+    if (watched == ui_->RunCommand && clickTooSoonAfterLaunch(event))
+        return true;
     if (watched == ui_->ScriptBox && event->type() == QEvent::FocusIn)
         runHandler(platform_, [this] { ScriptBoxGotFocus(); });
     return QMainWindow::eventFilter(watched, event);
@@ -290,6 +295,7 @@ void Form1::RunCommandClick() {
     const auto done = qScopeGuard([this] {
         qApp->removeEventFilter(this);
         launching_ = false;
+        sinceLaunch_.start();
     });
     launcher_.run(*this);
 }
@@ -337,15 +343,22 @@ bool Form1::keepsInputOut(QObject* watched, QEvent* event) {
     if (qobject_cast<QMessageBox*>(widget->window()))
         return false;
     if (stoppable_) {
-        if (widget == ui_->RunCommand && event->type() != QEvent::MouseButtonDblClick &&
-            (event->type() == QEvent::MouseButtonPress ||
-             event->type() == QEvent::MouseButtonRelease))
-            return false;
+        // STOP acts on the press and keeps it: the button never goes down, so no release
+        // that comes after the launch has ended can make a click of it.
+        if (widget == ui_->RunCommand && event->type() == QEvent::MouseButtonPress &&
+            static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+            requestStop();
         if (event->type() == QEvent::KeyPress &&
             static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)
             requestStop();
     }
     return true;
+}
+
+bool Form1::clickTooSoonAfterLaunch(const QEvent* event) const {
+    if (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::MouseButtonDblClick)
+        return false;
+    return sinceLaunch_.isValid() && !sinceLaunch_.hasExpired(QApplication::doubleClickInterval());
 }
 
 // --- Tools and About menus ----------------------------------------------------------------

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <memory>
@@ -73,6 +74,9 @@ class Form1 : public QMainWindow, public LaunchWindow {
     // While a launch runs, the window is drawn and answers the desktop, but no user input
     // reaches it, apart from the stop of a launch that can be stopped.
     bool keepsInputOut(QObject* watched, QEvent* event);
+    // A click aimed at STOP, or the second click of a double click, that reaches the
+    // launch button after the launch has ended must not launch again.
+    bool clickTooSoonAfterLaunch(const QEvent* event) const;
     void requestStop();
     frmabout& ensureAboutWindow();
 
@@ -86,4 +90,5 @@ class Form1 : public QMainWindow, public LaunchWindow {
     bool launching_ = false;
     bool stoppable_ = false;
     bool stopRequested_ = false;
+    QElapsedTimer sinceLaunch_;  // since the last launch ended
 };

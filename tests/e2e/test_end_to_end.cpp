@@ -59,6 +59,7 @@ class EndToEndTest : public QObject {
     void startupAndNormalWorkflow();
     void spawnModeStaggersStarts();
     void spawnModeStoppedByEsc();
+    void doubleClickOnStopLaunchesNothing();
     void runLaterSavesWithoutRunning();
     void modeWarning();
     void toolsMenuByAccessKeys();
@@ -220,6 +221,32 @@ void EndToEndTest::spawnModeStoppedByEsc() {
     QVERIFY(p.read("logs/log.txt").contains("Corvane (SPAWN-MODE) launched"));
     p.keysToMain({"Escape"});
     QVERIFY(p.running());
+}
+
+void EndToEndTest::doubleClickOnStopLaunchesNothing() {
+    Program p;
+    prepare(p, "s1\ns2\ns3\ns4\ns5\n");
+    QVERIFY(p.start());
+    pickFirstCollectionAndTemplate(p);
+    p.click(kCheckSpawn.x(), kCheckSpawn.y());
+    setDelay(p, "1");
+    launch(p);
+    QVERIFY(waitUntil([&] { return lines(p.read("out.txt")).size() == 2; }, 10000));
+    // A user's double click on STOP: the first click stops the launch, and what follows
+    // it, also once the launch has ended, must not launch again.
+    desktop::moveTo(p.origin().x() + kRunCommand.x(), p.origin().y() + kRunCommand.y());
+    desktop::run({"click", "--repeat", "2", "--delay", "120", "1"});
+    QTest::qWait(3000);
+    const QByteArray log = p.read("logs/log.txt");
+    QCOMPARE(log.count("Corvane (SPAWN-MODE) launched"), 1);
+    QVERIFY2(log.contains("Stopped by the user after "), log.constData());
+    QVERIFY2(lines(p.read("out.txt")).size() <= 3, p.read("out.txt").constData());
+    QVERIFY(p.running());
+
+    // Later, a click launches as always.
+    launch(p);
+    QVERIFY(waitUntil([&] { return p.read("logs/log.txt").count("launched") == 2; }));
+    p.keysToMain({"Escape"});
 }
 
 void EndToEndTest::runLaterSavesWithoutRunning() {
