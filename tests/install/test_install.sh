@@ -38,6 +38,27 @@ check "desktop entry is valid" desktop-file-validate "$entry"
 metainfo=$XDG_DATA_HOME/metainfo/org.corvane.corvane.metainfo.xml
 check "metainfo is valid" appstreamcli validate --no-net --pedantic "$metainfo"
 
+# A folder whose name a desktop entry must escape: the entry is valid, and its Exec line,
+# read as the desktop reads it, starts the program there.
+odd=$tmp/'50% of $HOME `x` "q"'
+XDG_DATA_HOME=$tmp/odd-data cmake --install "$build" --prefix "$odd" >/dev/null ||
+    { echo "FAILED: install into $odd"; exit 1; }
+odd_entry=$tmp/odd-data/applications/corvane.desktop
+check "escaped desktop entry is valid" desktop-file-validate "$odd_entry"
+# The string escapes first, then %%, then the one quoted word of the command line.
+program=$(sed -n 's/^Exec=//p' "$odd_entry" | perl -ne '
+    chomp;
+    s/\\(.)/$1 eq "s" ? " " : $1 eq "n" ? "\n" : $1 eq "t" ? "\t" : $1 eq "r" ? "\r" : $1/ge;
+    s/%%/%/g;
+    /^"((?:[^"\\]|\\.)*)"$/ or die "not one quoted word: $_\n";
+    ($_ = $1) =~ s/\\(.)/$1/g;
+    print')
+check "Exec names the program" test "$program" = "$odd/corvane"
+said=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$program" 2>&1)
+check "Exec starts the program" grep -q "Corvane needs a graphical session" <<<"$said"
+path=$(sed -n 's/^Path=//p' "$odd_entry" | perl -pe 's/\\(.)/$1/g')
+check "Path is the folder" test "$path" = "$odd"
+
 # The user works in the folder; a second install updates the program and keeps the rest.
 echo "db99" >>"$folder/collections/local.txt"
 echo "mine" >"$folder/collections/mine.txt"
