@@ -125,6 +125,7 @@ class BatchEngineTest : public QObject {
     void missingFolderRefused_data();
     void missingFolderRefused();
     void numberingAcrossLaunches();
+    void movedWorkspaceSaysSo();
     void longNormalLaunchStaysAlive();
     void olderBatchFileNeverAppendedTo();
     void fileFailureStopsAtThatStep();
@@ -442,6 +443,20 @@ void BatchEngineTest::missingFolderRefused() {
     QCOMPARE(ws->files("."), (QStringList{"collections", "logs", "scripts", "temp"}.filter(
                                  QRegularExpression("^(?!" + folder + "$)"))));
     QCOMPARE(ws->files("temp") + ws->files("logs"), QStringList{});
+}
+
+void BatchEngineTest::movedWorkspaceSaysSo() {
+    const QString root = ws->workspace().root();
+    QVERIFY(QDir(root).removeRecursively());
+    window.mode = LaunchMode::Spawn;
+    fill(QStringLiteral("alpha"));
+    launch();
+    QCOMPARE(platform.messages(),
+             QStringList{QStringLiteral("The folder %1, where Corvane was started, was moved or "
+                                        "deleted while Corvane was running. Start Corvane again "
+                                        "from where it is now.")
+                             .arg(root)});
+    QVERIFY(!QFileInfo::exists(root));
 }
 
 void BatchEngineTest::longNormalLaunchStaysAlive() {

@@ -167,6 +167,13 @@ void Launcher::run(LaunchWindow& window) {
             throw OperationError(kNoScriptMessage);
         if (script == kPlaceholderText)
             throw OperationError(kPlaceholderScriptMessage);
+        if (!QFileInfo(workspace_.root()).isDir()) {
+            // Creating temp there would not help: the program's own folder has gone.
+            throw OperationError(QStringLiteral("The folder %1, where Corvane was started, was "
+                                                "moved or deleted while Corvane was running. "
+                                                "Start Corvane again from where it is now.")
+                                     .arg(workspace_.root()));
+        }
         for (const QString& folder : {workspace_.tempFolder(), workspace_.logsFolder()}) {
             if (!QFileInfo(folder).isDir()) {
                 throw OperationError(
