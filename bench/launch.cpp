@@ -16,15 +16,19 @@
 // Each case prints its own line, and a line `ratio case=... ms=... floor_ms=... value=...
 // peak_rss_mb=...` where it has a floor. Every size runs in a process of its own, so that
 // each peak memory figure is that case's alone.
+//   results  the Results window showing a run that prints as fast as it can, the share of a
+//            core the program takes; floor: reading what the run adds every 500 ms;
+//            and Exit with 20,000 runs' files in the temp folder; floor: find -delete
 //   huge     the largest collection a text box takes (16 MiB) loaded and launched in each
 //            mode, nothing started; only when asked for
-// Usage: build/bench/launch [normal|startup|spawn [servers]|huge]   (default: all but huge)
+// Usage: build/bench/launch [normal|startup|spawn [servers]|results|huge]   (default: all but huge)
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -36,10 +40,12 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <tuple>
 
@@ -49,6 +55,7 @@
 #include "main_window/form1.h"
 #include "platform/desktop_platform.h"
 #include "platform/recording_platform.h"
+#include "results_window/results_window.h"
 #include "x_server.h"
 
 extern char** environ;
@@ -105,6 +112,20 @@ class PaintingPlatform : public RecordingPlatform {
 
   private:
     DesktopPlatform desktop_;
+};
+
+// Calls `hidden` when the watched window is hidden.
+class HideWatch : public QObject {
+  public:
+    explicit HideWatch(std::function<void()> hidden) : hidden_(std::move(hidden)) {}
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Hide)
+            hidden_();
+        return false;
+    }
+
+  private:
+    std::function<void()> hidden_;
 };
 
 // A workspace of its own in a temporary folder.
@@ -517,6 +538,105 @@ void spawnCase(int servers) {
 
 // The largest collection a text box takes, loaded by a click on it and launched in
 // `mode`, with nothing started (recording platform).
+// The processor time this process has used, in milliseconds.
+double cpuMs() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
+}
+
+// Runs the event loop for `ms` and gives the share of one core the process took meanwhile.
+double corePercentWhileIdle(int ms) {
+    const double cpu = cpuMs();
+    QElapsedTimer timer;
+    timer.start();
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+    return 100.0 * (cpuMs() - cpu) / timer.elapsed();
+}
+
+// The Results window showing a run that prints as fast as it can (yes, on the real
+// recorder, no terminal), measured over 10 s; floor: reading the bytes the recording
+// grows by every 500 ms and nothing else, over the same run's next 10 s.
+void resultsCase() {
+    Bench bench;
+    DesktopPlatform platform(QStringLiteral("/bin/sh"), {});
+    Form1 form(bench.workspace, platform);
+    startUp(form);
+    timedLaunch(form, QStringLiteral("fast"), QStringLiteral("timeout 24 yes %s"), true);
+    form.findChild<QAction*>(QStringLiteral("MenuResults"))->trigger();
+    ResultsWindow* results = form.resultsWindow();
+    waitUntilIdle(*results);
+    const QString output = recordedFile(bench.workspace, 1, QStringLiteral(".out"));
+    const qint64 before = QFileInfo(output).size();
+    const double shown = corePercentWhileIdle(10000);
+    const qint64 grown = QFileInfo(output).size() - before;
+    const QString lastLine =
+        results->findChild<QPlainTextEdit*>(QStringLiteral("OutputText"))->toPlainText().right(6);
+    results->hide();
+
+    QFile file(output);
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("no output");
+    file.seek(file.size());
+    QTimer reader;
+    reader.callOnTimeout([&] { file.read(file.size() - file.pos()); });
+    reader.start(500);
+    const double floor = corePercentWhileIdle(10000);
+    std::printf("results-output mb_per_s=%.1f shown_ends_with=%s\n", grown / 10.0 / 1e6,
+                qPrintable(lastLine.simplified()));
+    std::printf(
+        "ratio case=results-yes core_percent=%.1f floor_core_percent=%.1f value=%.2f "
+        "goal_core_percent=10 peak_rss_mb=%.1f\n",
+        shown, floor, shown / std::max(floor, 0.1), peakRssMb());
+    std::fflush(stdout);
+}
+
+// Exit with many runs' files in the temp folder: until the window is gone, and until
+// the folder is empty; floor: find -delete of the same files.
+void quitCase(int runs) {
+    auto lay = [runs](const Bench& bench) {
+        for (int i = 1; i <= runs; ++i) {
+            for (const char* suffix : {".bat", ".t.out", ".t.status", ".t.pid"})
+                writeFile(bench.workspace.path(
+                              QStringLiteral("temp/temp%1%2").arg(i).arg(QLatin1String(suffix))),
+                          "0\n");
+        }
+    };
+    Bench bench;
+    Form1 form(bench.workspace, bench.platform);
+    startUp(form);
+    bench.platform.keepsStartedFiles = false;
+    timedLaunch(form, serverNames(runs).join(u'\n'), QStringLiteral("true %s"), true);
+    form.findChild<QAction*>(QStringLiteral("MenuResults"))->trigger();
+    waitUntilIdle(*form.resultsWindow());
+    // Both folders laid out and on the disk before either is emptied.
+    Bench floor;
+    lay(bench);
+    lay(floor);
+    ::sync();
+    QElapsedTimer timer;
+    timer.start();
+    qint64 hiddenMs = -1;
+    form.installEventFilter(new HideWatch([&] { hiddenMs = timer.elapsed(); }));
+    form.close();
+    const qint64 closedMs = timer.elapsed();
+    if (!QDir(bench.workspace.tempFolder()).isEmpty())
+        qFatal("the temp folder was not emptied");
+
+    ::sync();
+    timer.restart();
+    QProcess::execute(QStringLiteral("find"),
+                      {floor.workspace.tempFolder(), QStringLiteral("-type"), QStringLiteral("f"),
+                       QStringLiteral("-delete")});
+    const qint64 floorMs = timer.elapsed();
+    std::printf("quit runs=%d window_gone_ms=%lld\n", runs, static_cast<long long>(hiddenMs));
+    printRatio(qPrintable(QStringLiteral("quit-%1k").arg(runs / 1000)), closedMs, floorMs,
+               peakRssMb());
+}
+
 void hugeCase(const QString& mode) {
     Bench bench;
     QFile file(bench.workspace.collectionFile(QStringLiteral("huge.txt")));
@@ -618,6 +738,10 @@ int main(int argc, char* argv[]) {
             normalCase(size);
         else if (qstrcmp(argv[2], "spawn") == 0)
             spawnCase(size);
+        else if (qstrcmp(argv[2], "results") == 0)
+            resultsCase();
+        else if (qstrcmp(argv[2], "quit") == 0)
+            quitCase(size);
         else
             hugeCase(QString::fromLocal8Bit(argv[2]).section(u'-', 1));
         return 0;
@@ -636,6 +760,10 @@ int main(int argc, char* argv[]) {
             argc > 2 ? QList<int>{QString::fromLocal8Bit(argv[2]).toInt()} : QList<int>{1000};
         for (int size : sizes)
             inChild(QStringLiteral("spawn"), size);
+    }
+    if (only.isEmpty() || only == u"results") {
+        inChild(QStringLiteral("results"), 0);
+        inChild(QStringLiteral("quit"), 20000);
     }
     if (only == u"huge") {
         // Not among every case: the Spawn Mode launch writes some 600,000 files.

@@ -137,7 +137,7 @@ void ResultsWindow::showOutput(bool always) {
     if (run != shownRun_ || always) {
         follower_.emplace(runs_.runs()[run].outputPath(), RunList::kShownOutputBytes);
         tailLength_ = 0;
-    } else if (sinceOutput_.isValid() && !sinceOutput_.hasExpired(9 * outputCostMs_)) {
+    } else if (sinceOutput_.isValid() && !sinceOutput_.hasExpired(19 * outputCostMs_)) {
         return;
     }
     QElapsedTimer cost;

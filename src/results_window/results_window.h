@@ -53,7 +53,7 @@ class ResultsWindow : public QDialog {
     std::optional<OutputFollower> follower_;
     qsizetype tailLength_ = 0;  // the line being written, at the end of the output box
     // A run that prints without end must not take the program's time: after an update of
-    // its output that took t, the next waits until 9 t have passed.
+    // its output that took t, the next waits until 19 t have passed: 5% of a core at most.
     QElapsedTimer sinceOutput_;
     qint64 outputCostMs_ = 0;
 };
