@@ -137,6 +137,7 @@ class MainWindowTest : public QObject {
 
     void aboutWindowLifecycle();
     void resultsWindow();
+    void retryWithRunsStillGoing();
 };
 
 void MainWindowTest::windowAndControls() {
@@ -1101,6 +1102,42 @@ void MainWindowTest::resultsWindow() {
     QVERIFY(!results->isVisible());
     p.action("MenuResults")->trigger();
     QCOMPARE(p.form->resultsWindow(), results);  // one window, made once
+}
+
+void MainWindowTest::retryWithRunsStillGoing() {
+    Program p;
+    QVERIFY(p.load());
+    p.child<QCheckBox>("CheckSpawn")->setChecked(true);
+    p.box("ListBox")->setPlainText(QStringLiteral("alpha\nbeta\ngamma"));
+    p.box("ScriptBox")->setPlainText(QStringLiteral("ssh %s uptime"));
+    p.child<QPushButton>("RunCommand")->click();
+    const QList<RecordingPlatform::Event> starts =
+        p.platform.eventsOf(RecordingPlatform::Kind::Start);
+    auto write = [](const QString& path, const QByteArray& bytes) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    };
+    // alpha and beta still going, gamma ended well.
+    for (const auto& start : starts)
+        write(start.start.pidPath, QByteArray::number(getpid()));
+    write(starts[2].start.statusPath, "0\n");
+    p.action("MenuResults")->trigger();
+    auto* retry = p.form->resultsWindow()->findChild<QPushButton*>("RetryButton");
+    p.box("ListBox")->setPlainText(QStringLiteral("unchanged"));
+    retry->click();
+    QCOMPARE(p.platform.messages().last(),
+             QStringLiteral("2 runs of this launch are still running. Every run of it that has "
+                            "ended ended with exit 0."));
+    QCOMPARE(p.box("ListBox")->toPlainText(), QStringLiteral("unchanged"));
+
+    // beta fails while alpha goes on: beta alone is retried, and the message says so.
+    write(starts[1].start.statusPath, "3\n");
+    retry->click();
+    QCOMPARE(p.box("ListBox")->toPlainText(), QStringLiteral("beta"));
+    QCOMPARE(p.platform.messages().last(),
+             QStringLiteral("1 run of this launch is still running and left out: the "
+                            "collection box holds the servers of the runs that ended other "
+                            "than with exit 0."));
 }
 
 QTEST_MAIN(MainWindowTest)
