@@ -53,8 +53,8 @@
 #include "common/workspace.h"
 #include "main_window/font_warm_up.h"
 #include "main_window/form1.h"
-#include "platform/desktop_platform.h"
-#include "platform/recording_platform.h"
+#include "desktop/desktop_platform.h"
+#include "support/recording_platform.h"
 #include "results_window/results_window.h"
 #include "x_server.h"
 
@@ -503,13 +503,13 @@ void spawnCase(int servers) {
     for (int i = 1; i <= servers; ++i) {
         QFile::copy(bench.workspace.tempBatch(i), floor.workspace.tempBatch(i));
         recorded.append(
-            DesktopPlatform::recordedCommand(shell, recorder, recordedStart(floor.workspace, i)));
+            BatchStarter::recordedCommand(shell, recorder, recordedStart(floor.workspace, i)));
         bare.append({shell, floor.workspace.tempBatch(i)});
     }
     qint64 recordedDone = 0;
     qint64 bareDone = 0;
     const qint64 floorMs =
-        spawnAll(recorded, &recordedDone, DesktopPlatform::recorderEnvironment());
+        spawnAll(recorded, &recordedDone, BatchStarter::recorderEnvironment());
     spawnAll(bare, &bareDone);
     if (servers == 1000)
         printRatio("spawn-1k", ms, floorMs, peak);

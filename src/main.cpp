@@ -7,7 +7,7 @@
 #include "common/workspace.h"
 #include "main_window/font_warm_up.h"
 #include "main_window/form1.h"
-#include "platform/desktop_platform.h"
+#include "desktop/desktop_platform.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <QPushButton>
 
 #include "about_window/frmabout.h"
-#include "platform/recording_platform.h"
+#include "support/recording_platform.h"
 
 namespace {
 

@@ -6,12 +6,12 @@
 #include <algorithm>
 #include <csignal>
 
-#include "batch_engine/composer.h"
+#include "model/composer.h"
 #include "batch_engine/launcher.h"
-#include "batch_engine/server_lines.h"
-#include "batch_engine/start_delay.h"
+#include "model/server_lines.h"
+#include "model/start_delay.h"
 #include "common/errors.h"
-#include "platform/recording_platform.h"
+#include "support/recording_platform.h"
 #include "support/temp_workspace.h"
 
 namespace {

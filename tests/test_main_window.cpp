@@ -16,7 +16,7 @@
 
 #include "about_window/frmabout.h"
 #include "main_window/form1.h"
-#include "platform/recording_platform.h"
+#include "support/recording_platform.h"
 #include "resources/background_picture.h"
 #include "results_window/results_window.h"
 #include "support/dead_process.h"

@@ -1,8 +1,8 @@
 #include <QtTest>
 
 #include "common/errors.h"
-#include "platform/desktop_platform.h"
-#include "platform/recording_platform.h"
+#include "desktop/desktop_platform.h"
+#include "support/recording_platform.h"
 #include "runs/run_list.h"
 #include "runs/terminal_text.h"
 #include "support/temp_workspace.h"

@@ -6,7 +6,7 @@
 
 #include "common/errors.h"
 #include "common/text_file.h"
-#include "platform/desktop_platform.h"
+#include "desktop/desktop_platform.h"
 #include "runs/output_follower.h"
 #include "runs/run_list.h"
 #include "runs/terminal_text.h"

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "batch_engine/launch_mode.h"
+#include "model/launch_mode.h"
 
 // What a launch reads and writes of the main window, named after its controls. The
 // texts use the program's line end, whatever the widgets keep inside.

@@ -8,9 +8,9 @@
 #include <algorithm>
 #include <limits>
 
-#include "batch_engine/composer.h"
-#include "batch_engine/server_lines.h"
-#include "batch_engine/start_delay.h"
+#include "model/composer.h"
+#include "model/server_lines.h"
+#include "model/start_delay.h"
 #include "common/app_info.h"
 #include "common/date_time_format.h"
 #include "common/errors.h"

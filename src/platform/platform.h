@@ -48,6 +48,18 @@ class Platform {
     virtual void repaint(QWidget& window) = 0;
 };
 
+class QEventLoop;
+
+// A wait of the calling thread that goes on handling events, and can be cut short.
+class Pause {
+  public:
+    void wait(int milliseconds);
+    void interrupt();
+
+  private:
+    QEventLoop* loop_ = nullptr;
+};
+
 // What the user is told of a failure: an OperationError's own text, or plain words.
 QString failureText(const std::exception& error);
 

@@ -9,7 +9,7 @@
 #include <QSaveFile>
 #include <cerrno>
 
-#include "batch_engine/server_lines.h"
+#include "model/server_lines.h"
 #include "common/errors.h"
 #include "common/text_file.h"
 #include "runs/terminal_text.h"

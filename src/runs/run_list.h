@@ -5,7 +5,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "batch_engine/launch_mode.h"
+#include "model/launch_mode.h"
 
 // One batch file a launch started, and where its recorder leaves what it did.
 struct Run {

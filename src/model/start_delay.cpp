@@ -1,4 +1,4 @@
-#include "batch_engine/start_delay.h"
+#include "model/start_delay.h"
 
 #include <cmath>
 #include <limits>

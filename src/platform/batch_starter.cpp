@@ -1,19 +1,13 @@
-#include "platform/desktop_platform.h"
+#include "platform/batch_starter.h"
 
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
-#include <QCoreApplication>
-#include <QDesktopServices>
-#include <QEventLoop>
 #include <QFile>
-#include <QFileDialog>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QStandardPaths>
-#include <QWidget>
 
 #include "common/errors.h"
 #include "common/text_file.h"
@@ -55,20 +49,15 @@ QString shellQuoted(QString text) {
 
 }  // namespace
 
-DesktopPlatform::DesktopPlatform(QString shell, QStringList terminals, QString recorder)
+BatchStarter::BatchStarter(QString shell, QStringList terminals, QString recorder)
     : shell_(std::move(shell)), terminals_(std::move(terminals)), recorder_(std::move(recorder)) {
     reaper_.setInterval(1000);
     reaper_.callOnTimeout([this] { reapChildren(); });
 }
 
-DesktopPlatform::~DesktopPlatform() = default;  // CStrings is complete here
+BatchStarter::~BatchStarter() = default;  // CStrings is complete here
 
-void DesktopPlatform::showMessage(const QString& caption, const QString& text) {
-    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok);
-    box.exec();
-}
-
-void DesktopPlatform::prepareStarts() {
+void BatchStarter::prepareStarts() {
     environment_ = std::make_unique<CStrings>(recorderEnvironment());
     terminal_ = QString();
     for (const QString& terminal : terminals_) {
@@ -80,7 +69,7 @@ void DesktopPlatform::prepareStarts() {
     }
 }
 
-QStringList DesktopPlatform::recordedCommand(const QString& shell, const QString& recorder,
+QStringList BatchStarter::recordedCommand(const QString& shell, const QString& recorder,
                                              const BatchStart& start) {
     // The recorder runs this with /bin/sh (see recorderEnvironment): it notes its process,
     // runs the batch file and writes the exit status when the batch file has ended.
@@ -98,7 +87,7 @@ QStringList DesktopPlatform::recordedCommand(const QString& shell, const QString
             start.outputPath};
 }
 
-QList<QByteArray> DesktopPlatform::recorderEnvironment() {
+QList<QByteArray> BatchStarter::recorderEnvironment() {
     // The recorder runs its command with $SHELL, which may be any shell the user likes.
     QList<QByteArray> environment{QByteArrayLiteral("SHELL=/bin/sh")};
     for (char** entry = environ; *entry; ++entry) {
@@ -108,7 +97,7 @@ QList<QByteArray> DesktopPlatform::recorderEnvironment() {
     return environment;
 }
 
-qint64 DesktopPlatform::startBatch(const BatchStart& start) {
+qint64 BatchStarter::startBatch(const BatchStart& start) {
     const QString& path = start.path;
     // A terminal starts even when the shell it is asked to run is missing, so the shell
     // and the recorder are looked at first: a start that cannot work is reported, never
@@ -160,11 +149,7 @@ qint64 DesktopPlatform::startBatch(const BatchStart& start) {
     return child;
 }
 
-QString DesktopPlatform::askSaveFile(const QString& caption, const QString& suggestedName) {
-    return QFileDialog::getSaveFileName(nullptr, caption, suggestedName);
-}
-
-void DesktopPlatform::reapChildren() {
+void BatchStarter::reapChildren() {
     children_.removeIf([](pid_t child) { return waitpid(child, nullptr, WNOHANG) != 0; });
     if (children_.isEmpty())
         reaper_.stop();
@@ -172,33 +157,3 @@ void DesktopPlatform::reapChildren() {
         reaper_.start();
 }
 
-void DesktopPlatform::pause(int milliseconds) {
-    QEventLoop loop;
-    pause_ = &loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    timer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    timer.start(milliseconds);
-    loop.exec();
-    pause_ = nullptr;
-}
-
-void DesktopPlatform::interruptPause() {
-    if (pause_)
-        pause_->quit();
-}
-
-void DesktopPlatform::openWebPage(const QUrl& url) {
-    QDesktopServices::openUrl(url);
-}
-
-QDateTime DesktopPlatform::now() {
-    return QDateTime::currentDateTime();
-}
-
-void DesktopPlatform::repaint(QWidget& window) {
-    window.repaint();
-    // Answers the window manager's pings and exposes; the windows keep user input out.
-    QCoreApplication::processEvents();
-}

@@ -1,4 +1,4 @@
-#include "platform/recording_platform.h"
+#include "support/recording_platform.h"
 
 #include <QFile>
 

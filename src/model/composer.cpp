@@ -1,4 +1,4 @@
-#include "batch_engine/composer.h"
+#include "model/composer.h"
 
 Composer::Composer(const QString& batchTemplate)
     : pieces_(batchTemplate.split(QStringLiteral("%s"), Qt::KeepEmptyParts, Qt::CaseSensitive)) {

@@ -1,4 +1,4 @@
-#include "batch_engine/server_lines.h"
+#include "model/server_lines.h"
 
 namespace {
 

@@ -1,0 +1,49 @@
+#include "desktop/desktop_platform.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QWidget>
+
+DesktopPlatform::DesktopPlatform(QString shell, QStringList terminals, QString recorder)
+    : starter_(std::move(shell), std::move(terminals), std::move(recorder)) {}
+
+void DesktopPlatform::showMessage(const QString& caption, const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok);
+    box.exec();
+}
+
+void DesktopPlatform::prepareStarts() {
+    starter_.prepareStarts();
+}
+
+qint64 DesktopPlatform::startBatch(const BatchStart& start) {
+    return starter_.startBatch(start);
+}
+
+QString DesktopPlatform::askSaveFile(const QString& caption, const QString& suggestedName) {
+    return QFileDialog::getSaveFileName(nullptr, caption, suggestedName);
+}
+
+void DesktopPlatform::pause(int milliseconds) {
+    pause_.wait(milliseconds);
+}
+
+void DesktopPlatform::interruptPause() {
+    pause_.interrupt();
+}
+
+void DesktopPlatform::openWebPage(const QUrl& url) {
+    QDesktopServices::openUrl(url);
+}
+
+QDateTime DesktopPlatform::now() {
+    return QDateTime::currentDateTime();
+}
+
+void DesktopPlatform::repaint(QWidget& window) {
+    window.repaint();
+    // Answers the window manager's pings and exposes; the windows keep user input out.
+    QCoreApplication::processEvents();
+}

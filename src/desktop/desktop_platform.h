@@ -1,0 +1,28 @@
+#pragma once
+
+#include "platform/batch_starter.h"
+#include "platform/platform.h"
+
+// The real outside world on a Linux desktop: message boxes and file dialogs, batch files
+// started on recorded terminals (see BatchStarter), pauses that keep the windows drawn.
+class DesktopPlatform : public Platform {
+  public:
+    explicit DesktopPlatform(QString shell = QStringLiteral("/bin/sh"),
+                             QStringList terminals = {QStringLiteral("x-terminal-emulator"),
+                                                      QStringLiteral("xterm")},
+                             QString recorder = QStringLiteral("/usr/bin/script"));
+
+    void showMessage(const QString& caption, const QString& text) override;
+    void prepareStarts() override;
+    qint64 startBatch(const BatchStart& start) override;
+    QString askSaveFile(const QString& caption, const QString& suggestedName) override;
+    void pause(int milliseconds) override;
+    void interruptPause() override;
+    void openWebPage(const QUrl& url) override;
+    QDateTime now() override;
+    void repaint(QWidget& window) override;
+
+  private:
+    BatchStarter starter_;
+    Pause pause_;
+};
