@@ -6,53 +6,16 @@
 #include <algorithm>
 #include <csignal>
 
-#include "model/composer.h"
 #include "batch_engine/launcher.h"
+#include "common/errors.h"
+#include "model/composer.h"
 #include "model/server_lines.h"
 #include "model/start_delay.h"
-#include "common/errors.h"
+#include "support/fake_window.h"
 #include "support/recording_platform.h"
 #include "support/temp_workspace.h"
 
 namespace {
-
-// The launch's view of the main window, kept in plain strings.
-class FakeWindow : public LaunchWindow {
-  public:
-    QString listBoxText() const override { return listBox; }
-    QString scriptBoxText() const override { return scriptBox; }
-    QString delayText() const override { return delay; }
-    void setDelayText(const QString& text) override { delay = text; }
-    void setLogText(const QString& text) override { logText = text; }
-    void appendLogText(QString text) override {
-        logText += text;
-        ++appends;
-        largestAppend = std::max(largestAppend, text.size());
-    }
-    LaunchMode launchMode() const override { return mode; }
-    void repaintWindow() override {
-        ++repaints;
-        logTextAtRepaint.append(logText);
-    }
-    void setStoppable(bool on) override {
-        stoppable = on;
-        stoppableChanges.append(on);
-    }
-    bool stopRequested() const override { return stop; }
-
-    QString listBox;
-    QString scriptBox;
-    QString delay = QStringLiteral("0");
-    QString logText;
-    int appends = 0;
-    qsizetype largestAppend = 0;
-    LaunchMode mode = LaunchMode::Normal;
-    int repaints = 0;
-    QStringList logTextAtRepaint;
-    bool stoppable = false;
-    QList<bool> stoppableChanges;
-    bool stop = false;
-};
 
 const char* modeName(LaunchMode mode) {
     switch (mode) {
@@ -156,7 +119,7 @@ class BatchEngineTest : public QObject {
   private:
     // A click of the launch button: refusals and failures end up as message boxes.
     void launch() {
-        runHandler(platform, [this] { launcher->run(window); });
+        runHandler(platform, [this] { launcher->run(window.request(), window); });
     }
     void fill(const QString& servers, const QString& script = QStringLiteral("ping %s")) {
         window.listBox = servers;
@@ -179,7 +142,6 @@ void BatchEngineTest::init() {
 }
 
 void BatchEngineTest::normalLaunchWritesExactFiles() {
-    window.delay.clear();
     fill(QStringLiteral("alpha\nbeta"), QStringLiteral("ping -c 1 %s"));
     launch();
 
@@ -191,7 +153,6 @@ void BatchEngineTest::normalLaunchWritesExactFiles() {
                  kSeparator + "\n");
     QCOMPARE(window.logText, "0-- Batch (Spawn) Launched " + kStamp +
                                  "\n\nping -c 1 alpha\nping -c 1 beta-- End of Batch\n");
-    QCOMPARE(window.delay, QStringLiteral("0"));
     QCOMPARE(window.repaints, 0);
 
     // Started once, after the file was complete, and nothing else asked of the outside.
@@ -333,14 +294,12 @@ void BatchEngineTest::refusalsWriteNothing() {
     QFETCH(QString, message);
     QFETCH(LaunchMode, mode);
     window.mode = mode;
-    window.delay.clear();
     window.logText = QStringLiteral("earlier launch");
     fill(servers, script);
     launch();
     QCOMPARE(platform.messages(), QStringList{message});
     QCOMPARE(platform.events[0].caption, QStringLiteral("Corvane"));
     QCOMPARE(window.logText, QStringLiteral("0"));
-    QCOMPARE(window.delay, QStringLiteral("0"));
     QCOMPARE(ws->files("temp"), QStringList{});
     QCOMPARE(ws->files("logs"), QStringList{});
 
@@ -689,8 +648,8 @@ void BatchEngineTest::runLaterSavesAndStartsNothing() {
     QCOMPARE(ws->read("run_later_1.bat"), QByteArray("\nping alpha\n\nping beta\n"));
     QCOMPARE(ws->files("temp"), QStringList{"srvtemp.txt"});
     QCOMPARE(platform.startedPaths(), QStringList{});
-    QCOMPARE(platform.messages(), QStringList{"File saved for later as " + saved + "."});
-    QCOMPARE(platform.events[0].caption, QStringLiteral("Corvane"));
+    QCOMPARE(window.saved, QStringList{saved});
+    QCOMPARE(platform.messages(), QStringList{});
     QVERIFY(ws->read("logs/log.txt").startsWith("Corvane launched "));
     QVERIFY(window.logText.startsWith("0-- Batch (Spawn) Launched "));
     QVERIFY(window.logText.endsWith("ping beta-- End of Batch\n"));
@@ -711,8 +670,7 @@ void BatchEngineTest::runLaterNeverAppendsAfterRestart() {
     launch();
     QCOMPARE(ws->read("run_later_1.bat"), QByteArray("\nping alpha\n"));
     QCOMPARE(ws->read("run_later_2.bat"), QByteArray("\nping beta\n"));
-    QCOMPARE(platform.messages().last(),
-             "File saved for later as " + ws->path("run_later_2.bat") + ".");
+    QCOMPARE(window.saved.last(), ws->path("run_later_2.bat"));
 }
 
 void BatchEngineTest::runLogKeepsUpWithStarts() {
@@ -799,8 +757,8 @@ void BatchEngineTest::runLaterWholeOrAbsent() {
     // With room on the disk the same launch saves the whole file.
     platform.clear();
     launch();
-    QCOMPARE(platform.messages(),
-             QStringList{"File saved for later as " + ws->path("run_later_2.bat") + "."});
+    QCOMPARE(platform.messages(), QStringList{});
+    QCOMPARE(window.saved, QStringList{ws->path("run_later_2.bat")});
     QCOMPARE(QString::fromUtf8(ws->read("run_later_2.bat")).count("echo server-"), 100);
     QCOMPARE(ws->files("."),
              (QStringList{"collections", "logs", "run_later_2.bat", "scripts", "temp"}));

@@ -16,10 +16,10 @@
 
 #include "about_window/frmabout.h"
 #include "main_window/form1.h"
-#include "support/recording_platform.h"
 #include "resources/background_picture.h"
 #include "results_window/results_window.h"
 #include "support/dead_process.h"
+#include "support/recording_platform.h"
 #include "support/temp_workspace.h"
 
 namespace {
@@ -411,6 +411,14 @@ void MainWindowTest::launchThroughTheWindow() {
     p.box("ScriptBox")->setPlainText(QStringLiteral("ping %s"));
     p.child<QPushButton>("RunCommand")->click();
     QCOMPARE(p.box("LogText")->toPlainText(), log + "-- End of Batch\n");
+
+    // Run Later says where it saved the file.
+    p.child<QCheckBox>("CheckSave")->setChecked(true);
+    p.platform.clear();
+    p.child<QPushButton>("RunCommand")->click();
+    QCOMPARE(p.platform.messages(),
+             QStringList{"File saved for later as " + p.ws->path("run_later_4.bat") + "."});
+    QCOMPARE(p.platform.events.last().caption, QStringLiteral("Corvane"));
 }
 
 void MainWindowTest::fileFailureLeavesProgramRunning() {

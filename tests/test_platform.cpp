@@ -2,9 +2,9 @@
 
 #include "common/errors.h"
 #include "desktop/desktop_platform.h"
-#include "support/recording_platform.h"
 #include "runs/run_list.h"
 #include "runs/terminal_text.h"
+#include "support/recording_platform.h"
 #include "support/temp_workspace.h"
 
 namespace {

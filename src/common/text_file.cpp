@@ -63,6 +63,12 @@ int openFile(const QString& path, OutputFile::Mode mode) {
 
 }  // namespace
 
+bool isWithin(const QString& path, const QString& folder) {
+    const QString real = realPath(path);
+    const QString root = QFileInfo(folder).canonicalFilePath();
+    return !root.isEmpty() && (real == root || real.startsWith(root + u'/'));
+}
+
 QString systemReason(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }

@@ -88,5 +88,8 @@ QString realPath(const QString& path);
 // over without a word.
 void removeFilesIn(const QString& folder);
 
+// Whether `path` is `folder` or lies in it, every link on the way followed.
+bool isWithin(const QString& path, const QString& folder);
+
 // The system's words for an error number ("No space left on device").
 QString systemReason(int error);

@@ -147,22 +147,14 @@ bool Form1::start() {
     return true;
 }
 
-// --- LaunchWindow ---------------------------------------------------------------------
+// --- LaunchProgress ----------------------------------------------------------------------
 
-QString Form1::listBoxText() const {
-    return programText(ui_->ListBox);
-}
-
-QString Form1::scriptBoxText() const {
-    return programText(ui_->ScriptBox);
-}
-
-QString Form1::delayText() const {
-    return ui_->DelayText->text();
-}
-
-void Form1::setDelayText(const QString& text) {
-    ui_->DelayText->setText(text);
+LaunchRequest Form1::launchRequest() {
+    if (ui_->DelayText->text().isEmpty())
+        ui_->DelayText->setText(QStringLiteral("0"));
+    return LaunchRequest{programText(ui_->ListBox), programText(ui_->ScriptBox),
+                         launchModeFor(ui_->CheckSpawn->isChecked(), ui_->CheckSave->isChecked()),
+                         ui_->DelayText->text()};
 }
 
 void Form1::setLogText(const QString& text) {
@@ -190,12 +182,13 @@ void Form1::appendLogText(QString text) {
     log->setUndoRedoEnabled(true);
 }
 
-LaunchMode Form1::launchMode() const {
-    return launchModeFor(ui_->CheckSpawn->isChecked(), ui_->CheckSave->isChecked());
+void Form1::keepAlive() {
+    platform_.repaint(*this);
 }
 
-void Form1::repaintWindow() {
-    platform_.repaint(*this);
+void Form1::savedForLater(const QString& path) {
+    platform_.showMessage(kApplicationTitle,
+                          QStringLiteral("File saved for later as %1.").arg(path));
 }
 
 // --- Events -----------------------------------------------------------------------------
@@ -223,7 +216,7 @@ void Form1::closeEvent(QCloseEvent* event) {
         results_->close();
     hide();
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    removeFilesIn(workspace_.tempFolder());
+    launcher_.emptyTempAtExit();
     event->accept();
     QCoreApplication::exit(0);
 }
@@ -297,7 +290,7 @@ void Form1::RunCommandClick() {
         launching_ = false;
         sinceLaunch_.start();
     });
-    launcher_.run(*this);
+    launcher_.run(launchRequest(), *this);
 }
 
 void Form1::setStoppable(bool stoppable) {
@@ -406,7 +399,5 @@ frmabout& Form1::ensureAboutWindow() {
 }
 
 void Form1::CleanupTemp() {
-    // The runs' exit statuses go with the folder; the Results window keeps them.
-    launcher_.runs().noteStatesBeforeCleanUp();
-    removeFilesIn(workspace_.tempFolder());
+    launcher_.CleanupTemp();
 }

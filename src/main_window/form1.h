@@ -5,7 +5,7 @@
 #include <QPointer>
 #include <memory>
 
-#include "batch_engine/launch_window.h"
+#include "batch_engine/launch_request.h"
 #include "batch_engine/launcher.h"
 #include "common/workspace.h"
 #include "platform/platform.h"
@@ -19,7 +19,7 @@ class QPlainTextEdit;
 
 // The program's working window. It holds the whole working state in its controls and
 // owns the launch engine; each handler below is one event of one control or menu item.
-class Form1 : public QMainWindow, public LaunchWindow {
+class Form1 : public QMainWindow, public LaunchProgress {
     Q_OBJECT
 
   public:
@@ -38,17 +38,14 @@ class Form1 : public QMainWindow, public LaunchWindow {
     // The Results window once the Results menu has made it, else null.
     ResultsWindow* resultsWindow() const;
 
-    // LaunchWindow
-    QString listBoxText() const override;
-    QString scriptBoxText() const override;
-    QString delayText() const override;
-    void setDelayText(const QString& text) override;
+    // LaunchProgress
     void setLogText(const QString& text) override;
     void appendLogText(QString text) override;
-    LaunchMode launchMode() const override;
-    void repaintWindow() override;
+    void keepAlive() override;
     void setStoppable(bool stoppable) override;
     bool stopRequested() const override { return stopRequested_; }
+    void started(const Run&) override {}
+    void savedForLater(const QString& path) override;
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -71,6 +68,8 @@ class Form1 : public QMainWindow, public LaunchWindow {
     void CleanupTemp();
 
     void loadWholeFile(const QString& path, QPlainTextEdit* box);
+    // What the controls ask a launch to do; an empty delay box becomes "0" on the way.
+    LaunchRequest launchRequest();
     // While a launch runs, the window is drawn and answers the desktop, but no user input
     // reaches it, apart from the stop of a launch that can be stopped.
     bool keepsInputOut(QObject* watched, QEvent* event);

@@ -44,13 +44,6 @@ QString serversText(const Run& run) {
     return QStringLiteral("%1 servers").arg(run.serverCount);
 }
 
-// Whether `path` is, or lies in, `place`, following links.
-bool within(const QString& path, const QString& place) {
-    const QString real = realPath(path);
-    const QString root = QFileInfo(place).canonicalFilePath();
-    return !root.isEmpty() && (real == root || real.startsWith(root + u'/'));
-}
-
 // "1 run of this launch is", "3 runs of this launch are".
 QString runsText(qsizetype runs) {
     return runs == 1 ? QStringLiteral("1 run of this launch is")
@@ -207,7 +200,7 @@ void ResultsWindow::SaveButtonClick() {
     // The output is a copy; the files the program keeps are not for it to overwrite.
     for (const QString& kept : {workspace_.collectionsFolder(), workspace_.scriptsFolder(),
                                 workspace_.tempFolder(), workspace_.logsFolder()}) {
-        if (within(path, kept)) {
+        if (isWithin(path, kept)) {
             throw OperationError(QStringLiteral("Cannot save the output as %1: the folder %2 "
                                                 "holds the program's own files. Choose another "
                                                 "place.")

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+
+#include "model/launch_mode.h"
+
+struct Run;
+
+// All a launch needs, as a front end (the window, the command line) gathers it. The texts
+// use the program's line end.
+struct LaunchRequest {
+    QString servers;  // the collection: one server name per line
+    QString script;   // the template: %s stands for the server name
+    LaunchMode mode = LaunchMode::Normal;
+    QString delayText = QStringLiteral("0");  // the start delay in seconds, as typed
+};
+
+// What a launch tells its front end while it runs.
+class LaunchProgress {
+  public:
+    virtual ~LaunchProgress() = default;
+
+    // The log box's text replaced, and text added at its end. Taken by value: the front
+    // end may change its copy, the launch keeps its own.
+    virtual void setLogText(const QString& text) = 0;
+    virtual void appendLogText(QString text) = 0;
+    // A moment in the middle of a launch to show how it stands and answer the desktop.
+    virtual void keepAlive() = 0;
+    // While a launch can be stopped, the front end offers it; its word is then read
+    // before each start.
+    virtual void setStoppable(bool stoppable) = 0;
+    virtual bool stopRequested() const = 0;
+    // A batch file has been started.
+    virtual void started(const Run& run) = 0;
+    // The Run Later file is complete under its name.
+    virtual void savedForLater(const QString& path) = 0;
+};
+
+// What the template box holds until the user writes or picks a template.
+inline const QString kPlaceholderText = QStringLiteral("Let the scripting begin ...");

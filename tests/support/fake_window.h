@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include "batch_engine/launch_request.h"
+
+// A front end kept in plain strings: the controls a launch request is made of, and what
+// the launch reports back, as a window would show it.
+class FakeWindow : public LaunchProgress {
+  public:
+    LaunchRequest request() const { return LaunchRequest{listBox, scriptBox, mode, delay}; }
+
+    void setLogText(const QString& text) override { logText = text; }
+    void appendLogText(QString text) override {
+        logText += text;
+        ++appends;
+        largestAppend = std::max(largestAppend, text.size());
+    }
+    void keepAlive() override {
+        ++repaints;
+        logTextAtRepaint.append(logText);
+    }
+    void setStoppable(bool on) override {
+        stoppable = on;
+        stoppableChanges.append(on);
+    }
+    bool stopRequested() const override { return stop; }
+    void started(const Run&) override { ++starts; }
+    void savedForLater(const QString& path) override { saved.append(path); }
+
+    QString listBox;
+    QString scriptBox;
+    QString delay = QStringLiteral("0");
+    LaunchMode mode = LaunchMode::Normal;
+    QString logText;
+    int appends = 0;
+    qsizetype largestAppend = 0;
+    int repaints = 0;
+    QStringList logTextAtRepaint;
+    bool stoppable = false;
+    QList<bool> stoppableChanges;
+    bool stop = false;
+    int starts = 0;
+    QStringList saved;
+};
