@@ -2,12 +2,13 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "command_line/run_command.h"
 #include "common/app_info.h"
 #include "common/instance_lock.h"
 #include "common/workspace.h"
+#include "desktop/desktop_platform.h"
 #include "main_window/font_warm_up.h"
 #include "main_window/form1.h"
-#include "desktop/desktop_platform.h"
 
 namespace {
 
@@ -27,6 +28,14 @@ void fatalMeansNoDisplay(QtMsgType type, const QMessageLogContext&, const QStrin
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    if (isCommandLine(arguments)) {
+        // No window and no display: Qt Core alone.
+        QCoreApplication app(argc, argv);
+        return runCommandLine(arguments, QCoreApplication::applicationDirPath());
+    }
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         std::fputs(kNoDisplay, stderr);

@@ -15,10 +15,12 @@
 #include <QTableWidget>
 
 #include "about_window/frmabout.h"
+#include "command_line/run_command.h"
 #include "main_window/form1.h"
 #include "resources/background_picture.h"
 #include "results_window/results_window.h"
 #include "support/dead_process.h"
+#include "support/fake_window.h"
 #include "support/recording_platform.h"
 #include "support/temp_workspace.h"
 
@@ -138,6 +140,8 @@ class MainWindowTest : public QObject {
     void aboutWindowLifecycle();
     void resultsWindow();
     void retryWithRunsStillGoing();
+    void commandLineWritesWhatTheWindowWrites_data();
+    void commandLineWritesWhatTheWindowWrites();
 };
 
 void MainWindowTest::windowAndControls() {
@@ -1146,6 +1150,77 @@ void MainWindowTest::retryWithRunsStillGoing() {
              QStringLiteral("1 run of this launch is still running and left out: the "
                             "collection box holds the servers of the runs that ended other "
                             "than with exit 0."));
+}
+
+void MainWindowTest::commandLineWritesWhatTheWindowWrites_data() {
+    QTest::addColumn<QByteArray>("collection");
+    QTest::addColumn<QByteArray>("script");
+    const QList<std::pair<const char*, std::pair<QByteArray, QByteArray>>> files{
+        {"plain", {"web01\nweb02\n", "ping -c 1 %s\n"}},
+        {"no last line end", {"web01\nweb02", "echo %s; ssh %s uptime"}},
+        {"CR LF and lone CR", {"web01\r\nweb02\rweb03\r\n", "echo %s\r\nexit 0\r\n"}},
+        {"blank lines and blanks", {"\n\n  web01  \n\n\t\nweb02\n\n", "echo '%s'\n\n"}},
+        {"line separator",
+         {"web01\xe2\x80\xa8web02",
+          "echo %s\xe2\x80\xa8"
+          "echo again"}},
+        {"byte order mark",
+         {"\xef\xbb\xbfweb01\n",
+          "\xef\xbb\xbf"
+          "echo %s\n"}},
+        {"not UTF-8", {"caf\xe9\nna\xefve\n", "echo %s \xa7\n"}},
+        {"no percent", {"web01\nweb02\n", "uptime\n"}},
+    };
+    for (const auto& [name, texts] : files) {
+        for (const char* mode : {"normal", "spawn", "later"})
+            QTest::addRow("%s, %s", name, mode) << texts.first << texts.second;
+    }
+}
+
+void MainWindowTest::commandLineWritesWhatTheWindowWrites() {
+    // The same files launched through the window, as a user picks them, and through the
+    // request the command line makes of them, each in a workspace of its own.
+    QFETCH(QByteArray, collection);
+    QFETCH(QByteArray, script);
+    const QString tag = QString::fromLatin1(QTest::currentDataTag());
+    const LaunchMode mode = tag.endsWith("spawn")   ? LaunchMode::Spawn
+                            : tag.endsWith("later") ? LaunchMode::RunLater
+                                                    : LaunchMode::Normal;
+    Program window;
+    window.ws->write("collections/web.txt", collection);
+    window.ws->write("scripts/task.txt", script);
+    QVERIFY(window.load());
+    window.selectCollection("web.txt");
+    window.comboTask()->setCurrentIndex(0);
+    emit window.comboTask()->activated(0);
+    window.child<QCheckBox>("CheckSpawn")->setChecked(mode == LaunchMode::Spawn);
+    window.child<QCheckBox>("CheckSave")->setChecked(mode == LaunchMode::RunLater);
+    window.child<QPushButton>("RunCommand")->click();
+    QCOMPARE(window.platform.messages().size(), mode == LaunchMode::RunLater ? 1 : 0);
+
+    TempWorkspace alone;
+    alone.write("collections/web.txt", collection);
+    alone.write("scripts/task.txt", script);
+    RecordingPlatform platform;
+    platform.clock = window.platform.clock;
+    Launcher launcher(alone.workspace(), platform);
+    FakeWindow progress;
+    launcher.run(requestFromFiles(alone.path("collections/web.txt"), alone.path("scripts/task.txt"),
+                                  mode, QStringLiteral("0")),
+                 progress);
+
+    for (const QString& folder :
+         {QStringLiteral("."), QStringLiteral("temp"), QStringLiteral("logs")}) {
+        const QStringList files = window.ws->files(folder);
+        QCOMPARE(alone.files(folder), files);
+        for (const QString& file : files) {
+            const QString path = folder + u'/' + file;
+            if (QFileInfo(window.ws->path(path)).isFile())
+                QCOMPARE(alone.read(path), window.ws->read(path));
+        }
+    }
+    QCOMPARE(platform.startedPaths().size(), window.platform.startedPaths().size());
+    QCOMPARE(progress.logText, window.box("LogText")->toPlainText());
 }
 
 QTEST_MAIN(MainWindowTest)

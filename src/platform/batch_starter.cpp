@@ -70,7 +70,7 @@ void BatchStarter::prepareStarts() {
 }
 
 QStringList BatchStarter::recordedCommand(const QString& shell, const QString& recorder,
-                                             const BatchStart& start) {
+                                          const BatchStart& start) {
     // The recorder runs this with /bin/sh (see recorderEnvironment): it notes its process,
     // runs the batch file and writes the exit status when the batch file has ended.
     const QString run = QStringLiteral("echo $$ > %1; %2 %3; echo $? > %4")
@@ -156,4 +156,3 @@ void BatchStarter::reapChildren() {
     else if (!reaper_.isActive())
         reaper_.start();
 }
-

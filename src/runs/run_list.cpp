@@ -9,9 +9,9 @@
 #include <QSaveFile>
 #include <cerrno>
 
-#include "model/server_lines.h"
 #include "common/errors.h"
 #include "common/text_file.h"
+#include "model/server_lines.h"
 #include "runs/terminal_text.h"
 
 namespace {
@@ -103,6 +103,10 @@ RunState RunList::state(qsizetype index) {
     if (cleanedUp(index) && known.kind != RunState::Running)
         return RunState{RunState::CleanedUp, 0};
     return known;
+}
+
+qint64 RunList::recorderPid(qsizetype index) const {
+    return numberIn(runs_[index].pidPath()).value_or(0);
 }
 
 void RunList::noteStatesBeforeCleanUp() {

@@ -68,6 +68,8 @@ class RunList {
     // Read from the run's files until it has ended; what it ended as is read once and
     // outlives its files.
     RunState state(qsizetype index);
+    // The process id the run's recorder noted, 0 while there is none.
+    qint64 recorderPid(qsizetype index) const;
     // The temp folder is about to be emptied: what the runs that have ended left there
     // is read first, once; the runs started so far then count as cleaned up.
     void noteStatesBeforeCleanUp();

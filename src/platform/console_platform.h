@@ -1,0 +1,25 @@
+#pragma once
+
+#include "platform/batch_starter.h"
+#include "platform/platform.h"
+
+// The outside world of a program without windows: messages go to standard error, batch
+// files start as on the desktop (see BatchStarter), a pause goes on handling events.
+class ConsolePlatform : public Platform {
+  public:
+    explicit ConsolePlatform(QStringList terminals);
+
+    void showMessage(const QString& caption, const QString& text) override;
+    void prepareStarts() override { starter_.prepareStarts(); }
+    qint64 startBatch(const BatchStart& start) override { return starter_.startBatch(start); }
+    QString askSaveFile(const QString&, const QString&) override { return QString(); }
+    void pause(int milliseconds) override { pause_.wait(milliseconds); }
+    void interruptPause() override { pause_.interrupt(); }
+    void openWebPage(const QUrl&) override {}
+    QDateTime now() override { return QDateTime::currentDateTime(); }
+    void repaint(QWidget&) override {}
+
+  private:
+    BatchStarter starter_;
+    Pause pause_;
+};
