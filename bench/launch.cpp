@@ -16,12 +16,15 @@
 // Each case prints its own line, and a line `ratio case=... ms=... floor_ms=... value=...
 // peak_rss_mb=...` where it has a floor. Every size runs in a process of its own, so that
 // each peak memory figure is that case's alone.
+//   cli      corvane run of a 100,000-server normal launch, exec to exit; floor: awk
+//            writing the same batch file and the recorder running it; and corvane
+//            --version; floor: a minimal Qt Core program printing a line
 //   results  the Results window showing a run that prints as fast as it can, the share of a
 //            core the program takes; floor: reading what the run adds every 500 ms;
 //            and Exit with 20,000 runs' files in the temp folder; floor: find -delete
 //   huge     the largest collection a text box takes (16 MiB) loaded and launched in each
 //            mode, nothing started; only when asked for
-// Usage: build/bench/launch [normal|startup|spawn [servers]|results|huge]   (default: all but huge)
+// Usage: build/bench/launch [normal|startup|spawn [servers]|cli|results|huge]   (default: all but huge)
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -637,6 +640,84 @@ void quitCase(int runs) {
                peakRssMb());
 }
 
+// Runs `program` with `arguments` in `folder` without a display, to its exit; the
+// milliseconds from its start.
+double timedProcess(const QString& program, const QStringList& arguments,
+                    const QString& folder = QString(), const QString& output = QString()) {
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    process.setProcessEnvironment(environment);
+    if (!folder.isEmpty())
+        process.setWorkingDirectory(folder);
+    if (output.isEmpty())
+        process.setStandardOutputFile(QProcess::nullDevice());
+    else
+        process.setStandardOutputFile(output);
+    process.setStandardErrorFile(QProcess::nullDevice());
+    const qint64 started = monotonicNs();
+    process.start(program, arguments);
+    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit)
+        qFatal("%s did not finish", qPrintable(program));
+    return (monotonicNs() - started) / 1e6;
+}
+
+// corvane run of a 100,000-server normal launch (template "true %s", no terminal) from
+// exec to exit, against awk writing the same batch file and the recorder running it; and
+// corvane --version against a minimal Qt Core program that prints a line. Medians of
+// five runs of each, in turns.
+void commandLineCases() {
+    QTemporaryDir dir;
+    const Workspace workspace(dir.path());
+    for (const char* folder : {"collections", "scripts", "temp", "logs"})
+        QDir(dir.path()).mkdir(QString::fromLatin1(folder));
+    const QString program = workspace.path(QStringLiteral("corvane"));
+    QFile::copy(QStringLiteral(CORVANE_PROGRAM), program);
+    const int servers = 100000;
+    writeFile(workspace.collectionFile(QStringLiteral("servers.txt")),
+              serverNames(servers).join(u'\n').toUtf8() + '\n');
+    writeFile(workspace.templateFile(QStringLiteral("true.txt")), "true %s");
+    const QString floorBatch = dir.filePath(QStringLiteral("floor.bat"));
+    Run floorRun;
+    floorRun.batchPath = floorBatch;
+    floorRun.tag = QStringLiteral("floor");
+    const QStringList recorded = BatchStarter::recordedCommand(
+        QStringLiteral("/bin/sh"), QStringLiteral("/usr/bin/script"),
+        BatchStart{floorBatch, QString(), floorRun.outputPath(), floorRun.statusPath(),
+                   floorRun.pidPath()});
+    QList<double> ours;
+    QList<double> floors;
+    for (int i = 0; i < 5; ++i) {
+        ours.append(timedProcess(program,
+                                 {QStringLiteral("run"), QStringLiteral("--collection"),
+                                  QStringLiteral("servers.txt"), QStringLiteral("--template"),
+                                  QStringLiteral("true.txt")},
+                                 dir.path()));
+        const QString batch = workspace.tempBatch(i + 1);
+        if (readAll(batch).count("\ntrue server-") != servers)
+            qFatal("corvane run wrote no whole batch file");
+        QFile::remove(floorBatch);
+        floors.append(
+            timedProcess(QStringLiteral("awk"),
+                         {QStringLiteral("length($0) { printf \"\\ntrue %s\\n\", $0 }"),
+                          workspace.collectionFile(QStringLiteral("servers.txt"))},
+                         QString(), floorBatch) +
+            timedProcess(recorded[0], recorded.mid(1)));
+        if (readAll(floorBatch) != readAll(batch))
+            qFatal("awk wrote a different batch file");
+    }
+    printRatio("cli-100k", median(ours), median(floors), 0);
+
+    ours.clear();
+    floors.clear();
+    for (int i = 0; i < 21; ++i) {
+        ours.append(timedProcess(program, {QStringLiteral("--version")}));
+        floors.append(timedProcess(QStringLiteral(MINIMAL_CORE_PROGRAM), {}));
+    }
+    printRatio("cli-startup", median(ours), median(floors), 0);
+}
+
 void hugeCase(const QString& mode) {
     Bench bench;
     QFile file(bench.workspace.collectionFile(QStringLiteral("huge.txt")));
@@ -761,6 +842,8 @@ int main(int argc, char* argv[]) {
         for (int size : sizes)
             inChild(QStringLiteral("spawn"), size);
     }
+    if (only.isEmpty() || only == u"cli")
+        commandLineCases();
     if (only.isEmpty() || only == u"results") {
         inChild(QStringLiteral("results"), 0);
         inChild(QStringLiteral("quit"), 20000);

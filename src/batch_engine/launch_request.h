@@ -20,6 +20,8 @@ class LaunchProgress {
   public:
     virtual ~LaunchProgress() = default;
 
+    // Whether the front end shows the log box's text; one that does not is spared it.
+    virtual bool showsLog() const { return true; }
     // The log box's text replaced, and text added at its end. Taken by value: the front
     // end may change its copy, the launch keeps its own.
     virtual void setLogText(const QString& text) = 0;

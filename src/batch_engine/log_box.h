@@ -13,18 +13,28 @@
 // would cost a second copy of the largest thing the launch makes.
 class LogBox {
   public:
-    explicit LogBox(LaunchProgress& progress) : progress_(progress) { sinceShown_.start(); }
+    explicit LogBox(LaunchProgress& progress) : progress_(progress), shown_(progress.showsLog()) {
+        sinceShown_.start();
+    }
     ~LogBox() { flush(); }
     LogBox(const LogBox&) = delete;
     LogBox& operator=(const LogBox&) = delete;
 
-    void reserve(qsizetype size) { pending_.reserve(std::min(size, kPieceChars)); }
+    void reserve(qsizetype size) {
+        if (shown_)
+            pending_.reserve(std::min(size, kPieceChars));
+    }
     void append(QStringView text) {
+        if (!shown_)
+            return;
         pending_ += text;
         if (pending_.size() >= kPieceChars)
             flush();
     }
-    void append(QLatin1StringView text) { pending_ += text; }
+    void append(QLatin1StringView text) {
+        if (shown_)
+            pending_ += text;
+    }
     void flush();
     // Draws the window when the last drawing is 50 ms old.
     void show() {
@@ -40,6 +50,7 @@ class LogBox {
     static constexpr qint64 kShowEveryMs = 50;
     static constexpr qsizetype kPieceChars = 512 * 1024;
     LaunchProgress& progress_;
+    const bool shown_;
     QString pending_;
     QElapsedTimer sinceShown_;
 };

@@ -105,7 +105,8 @@ Program::Program(const QStringList& folders) : root_(dir_.path()) {
         qFatal("cannot create a workspace");
     for (const QString& folder : folders)
         QDir(dir_.path()).mkpath(folder);
-    if (!QFile::copy(QStringLiteral(CORVANE_PROGRAM), path("corvane")))
+    if (!QFile::copy(QStringLiteral(CORVANE_PROGRAM), path("corvane")) ||
+        !QFile::copy(QStringLiteral(CORVANE_WINDOW_MODULE), path("corvane-window.so")))
         qFatal("cannot copy the program from %s", CORVANE_PROGRAM);
 }
 

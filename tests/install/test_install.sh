@@ -22,6 +22,7 @@ check() {  # description, command...
 
 cmake --install "$build" --prefix "$folder" >/dev/null || { echo "FAILED: install"; exit 1; }
 check "program installed" test -x "$folder/corvane"
+check "its window installed" test -s "$folder/corvane-window.so"
 check "samples in new folders" test -s "$folder/collections/local.txt"
 check "localhost sample" grep -qx localhost "$folder/collections/local.txt"
 check "templates" test -s "$folder/scripts/ping.txt"
@@ -68,6 +69,7 @@ echo "pending" >"$folder/temp/temp1.bat"
 printf 'old program' >"$folder/corvane"
 cmake --install "$build" --prefix "$folder" >/dev/null || { echo "FAILED: second install"; exit 1; }
 check "program updated" cmp -s "$folder/corvane" "$build/workspace/corvane"
+check "its window updated" cmp -s "$folder/corvane-window.so" "$build/workspace/corvane-window.so"
 check "edited collection kept" grep -qx db99 "$folder/collections/local.txt"
 check "own collection kept" test -s "$folder/collections/mine.txt"
 check "deleted template stays deleted" test ! -e "$folder/scripts/ping.txt"
@@ -79,7 +81,7 @@ check "temp kept" test -s "$folder/temp/temp1.bat"
 archive=$tmp/package/corvane-$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")-Linux.tar.gz
 check "archive made" test -s "$archive"
 listing=$(tar tzf "$archive" 2>/dev/null)
-for entry in corvane collections/local.txt scripts/ping.txt temp/ logs/; do
+for entry in corvane corvane-window.so collections/local.txt scripts/ping.txt temp/ logs/; do
     check "archive holds $entry" grep -q "^corvane-[0-9.]*-Linux/$entry$" <<<"$listing"
 done
 check "archive holds no menu entry" test -z "$(grep -E '\.desktop|metainfo' <<<"$listing")"
