@@ -24,7 +24,8 @@
 //            and Exit with 20,000 runs' files in the temp folder; floor: find -delete
 //   huge     the largest collection a text box takes (16 MiB) loaded and launched in each
 //            mode, nothing started; only when asked for
-// Usage: build/bench/launch [normal|startup|spawn [servers]|cli|results|huge]   (default: all but huge)
+// Usage: build/bench/launch [normal|startup|spawn [servers]|cli|results|huge]   (default: all but
+// huge)
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -52,13 +53,14 @@
 #include <optional>
 #include <tuple>
 
+#include "batch_engine/unsafe_names.h"
 #include "common/date_time_format.h"
 #include "common/workspace.h"
+#include "desktop/desktop_platform.h"
 #include "main_window/font_warm_up.h"
 #include "main_window/form1.h"
-#include "desktop/desktop_platform.h"
-#include "support/recording_platform.h"
 #include "results_window/results_window.h"
+#include "support/recording_platform.h"
 #include "x_server.h"
 
 extern char** environ;
@@ -262,6 +264,17 @@ void normalCase(int servers) {
                 static_cast<long long>(ms), peak,
                 static_cast<long long>(bench.platform.repaints()));
     std::printf("floor servers=%d ms=%lld\n", servers, static_cast<long long>(floorMs));
+    {
+        // The check of the server names that every launch makes, alone: a share of the
+        // launch above, which includes it.
+        const QString collection = collectionOf(servers);
+        const qint64 started = monotonicNs();
+        const UnsafeNames unsafe = findUnsafeServerNames(collection);
+        const double checkMs = (monotonicNs() - started) / 1e6;
+        if (unsafe.count != 0)
+            qFatal("a quiet name was flagged");
+        std::printf("names servers=%d check_ms=%.1f\n", servers, checkMs);
+    }
     std::fflush(stdout);
 
     if (servers == 100000) {
@@ -511,8 +524,7 @@ void spawnCase(int servers) {
     }
     qint64 recordedDone = 0;
     qint64 bareDone = 0;
-    const qint64 floorMs =
-        spawnAll(recorded, &recordedDone, BatchStarter::recorderEnvironment());
+    const qint64 floorMs = spawnAll(recorded, &recordedDone, BatchStarter::recorderEnvironment());
     spawnAll(bare, &bareDone);
     if (servers == 1000)
         printRatio("spawn-1k", ms, floorMs, peak);
@@ -682,28 +694,27 @@ void commandLineCases() {
     Run floorRun;
     floorRun.batchPath = floorBatch;
     floorRun.tag = QStringLiteral("floor");
-    const QStringList recorded = BatchStarter::recordedCommand(
-        QStringLiteral("/bin/sh"), QStringLiteral("/usr/bin/script"),
-        BatchStart{floorBatch, QString(), floorRun.outputPath(), floorRun.statusPath(),
-                   floorRun.pidPath()});
+    const QStringList recorded =
+        BatchStarter::recordedCommand(QStringLiteral("/bin/sh"), QStringLiteral("/usr/bin/script"),
+                                      BatchStart{floorBatch, QString(), floorRun.outputPath(),
+                                                 floorRun.statusPath(), floorRun.pidPath()});
     QList<double> ours;
     QList<double> floors;
     for (int i = 0; i < 5; ++i) {
-        ours.append(timedProcess(program,
-                                 {QStringLiteral("run"), QStringLiteral("--collection"),
-                                  QStringLiteral("servers.txt"), QStringLiteral("--template"),
-                                  QStringLiteral("true.txt")},
-                                 dir.path()));
+        ours.append(timedProcess(
+            program,
+            {QStringLiteral("run"), QStringLiteral("--collection"), QStringLiteral("servers.txt"),
+             QStringLiteral("--template"), QStringLiteral("true.txt")},
+            dir.path()));
         const QString batch = workspace.tempBatch(i + 1);
         if (readAll(batch).count("\ntrue server-") != servers)
             qFatal("corvane run wrote no whole batch file");
         QFile::remove(floorBatch);
-        floors.append(
-            timedProcess(QStringLiteral("awk"),
-                         {QStringLiteral("length($0) { printf \"\\ntrue %s\\n\", $0 }"),
-                          workspace.collectionFile(QStringLiteral("servers.txt"))},
-                         QString(), floorBatch) +
-            timedProcess(recorded[0], recorded.mid(1)));
+        floors.append(timedProcess(QStringLiteral("awk"),
+                                   {QStringLiteral("length($0) { printf \"\\ntrue %s\\n\", $0 }"),
+                                    workspace.collectionFile(QStringLiteral("servers.txt"))},
+                                   QString(), floorBatch) +
+                      timedProcess(recorded[0], recorded.mid(1)));
         if (readAll(floorBatch) != readAll(batch))
             qFatal("awk wrote a different batch file");
     }
@@ -790,6 +801,7 @@ double field(const QByteArray& lines, const QByteArray& start, const QByteArray&
 void normalRuns(int servers, const char* ratioName, int runs) {
     QList<double> ours;
     QList<double> floors;
+    QList<double> checks;
     double peak = 0;
     const QByteArray start = "servers=" + QByteArray::number(servers) + ' ';
     const QByteArray floorStart = "floor " + start;
@@ -798,10 +810,14 @@ void normalRuns(int servers, const char* ratioName, int runs) {
         ours.append(field(lines, start, "ms"));
         floors.append(field(lines, floorStart, "ms"));
         peak = std::max(peak, field(lines, start, "peak_rss_mb"));
+        checks.append(field(lines, "names " + start, "check_ms"));
     }
     if (!ratioName)
         return;
     printRatio(ratioName, median(ours), median(floors), peak);
+    std::printf("share case=%s-names-check check_ms=%.1f launch_ms=%.1f percent=%.1f goal=5\n",
+                ratioName, median(checks), median(ours), 100 * median(checks) / median(ours));
+    std::fflush(stdout);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <csignal>
 
 #include "batch_engine/launcher.h"
+#include "batch_engine/unsafe_names.h"
 #include "common/errors.h"
 #include "model/composer.h"
 #include "model/server_lines.h"
@@ -89,6 +90,9 @@ class BatchEngineTest : public QObject {
     void missingFolderRefused();
     void numberingAcrossLaunches();
     void movedWorkspaceSaysSo();
+    void unsafeServerName_data();
+    void unsafeServerName();
+    void unsafeNamesStopBeforeAnythingIsWritten();
     void longNormalLaunchStaysAlive();
     void olderBatchFileNeverAppendedTo();
     void fileFailureStopsAtThatStep();
@@ -402,6 +406,78 @@ void BatchEngineTest::missingFolderRefused() {
     QCOMPARE(ws->files("."), (QStringList{"collections", "logs", "scripts", "temp"}.filter(
                                  QRegularExpression("^(?!" + folder + "$)"))));
     QCOMPARE(ws->files("temp") + ws->files("logs"), QStringList{});
+}
+
+void BatchEngineTest::unsafeServerName_data() {
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<bool>("flagged");
+    for (const char* quiet :
+         {"web01", "db-01.example.org", "10.0.0.1", "10.0.0.1:2222", "fe80::1%eth0", "[::1]x",
+          "root@db-01.example.org", "user+ops@host", "a_b/c,d=e", "  web01  ", "\tweb01\t", "   ",
+          "", "host-", "web01.", "ÜBER-host", "сервер", "主机"}) {
+        const bool bracketed = QByteArray(quiet).contains('[');
+        QTest::addRow("quiet: %s", quiet) << QString::fromUtf8(quiet) << bracketed;
+    }
+    for (const char* shell :
+         {" ",  "\t", "|", "&", ";", "<", ">", "(", ")", "$",    "`",    "\\",
+          "\"", "'",  "*", "?", "[", "]", "{", "}", "!", "\x01", "\x1b", "\x7f"}) {
+        QTest::addRow("inside: %s", shell) << "web" + QString::fromLatin1(shell) + "01" << true;
+    }
+    for (const char* first : {"-", "#", "~"}) {
+        QTest::addRow("first: %s", first) << QString::fromLatin1(first) + "web01" << true;
+        QTest::addRow("first after blanks: %s", first)
+            << "  " + QString::fromLatin1(first) + "web01" << true;
+        QTest::addRow("later: %s", first) << "web" + QString::fromLatin1(first) + "01" << false;
+    }
+    QTest::newRow("a note in the name column") << "web07; rm -rf ~/old" << true;
+    QTest::newRow("an option for ssh") << "-oProxyCommand=touch /tmp/owned" << true;
+    QTest::newRow("C1 control") << QString::fromUtf8(
+                                       "web\xc2\x85"
+                                       "01")
+                                << true;
+}
+
+void BatchEngineTest::unsafeServerName() {
+    QFETCH(QString, line);
+    QFETCH(bool, flagged);
+    QCOMPARE(isUnsafeServerName(line), flagged);
+}
+
+void BatchEngineTest::unsafeNamesStopBeforeAnythingIsWritten() {
+    QString servers = QStringLiteral("web01\r\n\nweb02; reboot\rweb03\n");
+    for (int i = 0; i < 25; ++i)
+        servers += QStringLiteral("-x%1\n").arg(i);
+    for (LaunchMode mode : kEveryMode) {
+        window.mode = mode;
+        window.logText = QStringLiteral("earlier launch");
+        fill(servers);
+        try {
+            launcher->run(window.request(), window);
+            QFAIL("flagged names were launched");
+        } catch (const UnsafeServerNames& unsafe) {
+            QStringList lines = unsafe.listing().split(u'\n');
+            QCOMPARE(lines.size(), 22);
+            QCOMPARE(lines[0], QStringLiteral("26 server name(s) hold characters that the shell "
+                                              "or the command would act on:"));
+            QCOMPARE(lines[1], QStringLiteral("line 3: web02; reboot"));
+            QCOMPARE(lines[2], QStringLiteral("line 5: -x0"));
+            QCOMPARE(lines[20], QStringLiteral("line 23: -x18"));
+            QCOMPARE(lines[21], QStringLiteral("... and 6 more"));
+        }
+        QCOMPARE(window.logText, QStringLiteral("earlier launch"));
+        QCOMPARE(ws->files("temp") + ws->files("logs"), QStringList{});
+    }
+    // Allowed, the launch goes on as any other, its numbering untouched by the refusals.
+    window.mode = LaunchMode::Normal;
+    LaunchRequest request = window.request();
+    request.allowUnsafeNames = true;
+    launcher->run(request, window);
+    QVERIFY(ws->read("temp/temp1.bat").startsWith("\nping web01\n\nping web02; reboot\n"));
+
+    // A refusal still wins over the question.
+    fill(servers, QString());
+    launch();
+    QCOMPARE(platform.messages(), QStringList{"You dummy. Add a Script!"});
 }
 
 void BatchEngineTest::movedWorkspaceSaysSo() {

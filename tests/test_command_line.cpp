@@ -72,6 +72,7 @@ class CommandLineTest : public QObject {
     void runLaterPrintsThePath();
     void interruptStopsTheLaunch();
     void secondRunInTheSameFolderRefused();
+    void unsafeNamesRefusedUnlessAllowed();
 };
 
 void CommandLineTest::allPassAndOneFails() {
@@ -235,6 +236,27 @@ void CommandLineTest::secondRunInTheSameFolderRefused() {
     QVERIFY(first.waitForFinished(20000));
     QCOMPARE(first.exitCode(), 0);
     QCOMPARE(ws.read("logs/log.txt").count("launched"), 1);
+}
+
+void CommandLineTest::unsafeNamesRefusedUnlessAllowed() {
+    Workspace ws;
+    ws.write("collections/web.txt",
+             "web01\nweb07; echo owned > '" + ws.path("owned").toUtf8() + "'\n");
+    ws.write("scripts/echo.txt", "echo %s\n");
+    Workspace::Result result = ws.run({"run", "--collection", "web.txt", "--template", "echo.txt"});
+    QCOMPARE(result.status, 2);
+    const QStringList said = lines(result.err);
+    QVERIFY2(said.contains("1 server name(s) hold characters that the shell or the command "
+                           "would act on:"),
+             qPrintable(result.err));
+    QVERIFY(said.contains("line 2: web07; echo owned > '" + ws.path("owned") + "'"));
+    QCOMPARE(ws.read("logs/log.txt"), QByteArray("<missing>"));
+    QCOMPARE(QDir(ws.path("temp")).entryList(QDir::Files), QStringList{});
+
+    result = ws.run(
+        {"run", "--collection", "web.txt", "--template", "echo.txt", "--allow-unsafe-names"});
+    QCOMPARE(result.status, 0);
+    QCOMPARE(ws.read("owned"), QByteArray("owned\n"));  // what the user allowed
 }
 
 QTEST_GUILESS_MAIN(CommandLineTest)

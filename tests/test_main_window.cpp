@@ -140,6 +140,7 @@ class MainWindowTest : public QObject {
     void aboutWindowLifecycle();
     void resultsWindow();
     void retryWithRunsStillGoing();
+    void unsafeNamesAskFirst();
     void commandLineWritesWhatTheWindowWrites_data();
     void commandLineWritesWhatTheWindowWrites();
 };
@@ -1221,6 +1222,49 @@ void MainWindowTest::commandLineWritesWhatTheWindowWrites() {
     }
     QCOMPARE(platform.startedPaths().size(), window.platform.startedPaths().size());
     QCOMPARE(progress.logText, window.box("LogText")->toPlainText());
+}
+
+void MainWindowTest::unsafeNamesAskFirst() {
+    Program p;
+    QVERIFY(p.load());
+    p.box("ListBox")->setPlainText(QStringLiteral("web01\nweb07; rm -rf ~/old\n-oProxyCommand=x"));
+    p.box("ScriptBox")->setPlainText(QStringLiteral("ssh %s uptime"));
+    p.box("LogText")->setPlainText(QStringLiteral("the last launch"));
+    for (const char* box : {"CheckSpawn", "CheckSave"})
+        p.child<QCheckBox>(box)->setChecked(false);
+
+    // Cancel: nothing written, nothing logged, the log box and the numbering as they were.
+    p.child<QPushButton>("RunCommand")->click();
+    const QList<RecordingPlatform::Event> asked =
+        p.platform.eventsOf(RecordingPlatform::Kind::Question);
+    QCOMPARE(asked.size(), 1);
+    QCOMPARE(asked[0].caption, QStringLiteral("Corvane"));
+    QCOMPARE(asked[0].text,
+             QStringLiteral("2 server name(s) hold characters that the shell or the command would "
+                            "act on:\nline 2: web07; rm -rf ~/old\nline 3: -oProxyCommand=x\n"
+                            "Launch anyway?"));
+    QCOMPARE(p.platform.lastButtons, (QStringList{"&Launch anyway", "Cancel"}));
+    QCOMPARE(p.ws->files("temp") + p.ws->files("logs"), QStringList{});
+    QCOMPARE(p.box("LogText")->toPlainText(), QStringLiteral("the last launch"));
+    QCOMPARE(p.platform.startedPaths(), QStringList{});
+
+    // Launch anyway: what a launch of the same boxes writes without the question, in a
+    // workspace of its own.
+    p.platform.proceedAnswer = true;
+    p.child<QPushButton>("RunCommand")->click();
+    Program plain;
+    QVERIFY(plain.load());
+    plain.box("ListBox")->setPlainText(p.box("ListBox")->toPlainText());
+    plain.box("ScriptBox")->setPlainText(p.box("ScriptBox")->toPlainText());
+    plain.platform.proceedAnswer = true;
+    plain.child<QPushButton>("RunCommand")->click();
+    for (const char* file : {"temp/temp1.bat", "temp/srvtemp.txt", "logs/log.txt"})
+        QCOMPARE(p.ws->read(file), plain.ws->read(file));
+    QCOMPARE(p.ws->read("temp/temp1.bat"),
+             QByteArray("\nssh web01 uptime\n\nssh web07; rm -rf ~/old uptime\n\n"
+                        "ssh -oProxyCommand=x uptime\n"));
+    QCOMPARE(p.box("LogText")->toPlainText(), plain.box("LogText")->toPlainText());
+    QCOMPARE(p.platform.startedPaths(), QStringList{p.ws->path("temp/temp1.bat")});
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -13,6 +13,8 @@ struct LaunchRequest {
     QString script;   // the template: %s stands for the server name
     LaunchMode mode = LaunchMode::Normal;
     QString delayText = QStringLiteral("0");  // the start delay in seconds, as typed
+    // Server names the shell or the command would act on go ahead: the user said so.
+    bool allowUnsafeNames = false;
 };
 
 // What a launch tells its front end while it runs.

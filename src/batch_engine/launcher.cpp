@@ -2,6 +2,7 @@
 
 #include "batch_engine/launch_record.h"
 #include "batch_engine/stoppable_launch.h"
+#include "batch_engine/unsafe_names.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -35,45 +36,32 @@ ServerLines readSpool(const Workspace& workspace, QString storage) {
 Launcher::Launcher(const Workspace& workspace, Platform& platform)
     : workspace_(workspace), platform_(platform) {}
 
-void Launcher::run(const LaunchRequest& request, LaunchProgress& progress) {
+void Launcher::run(LaunchRequest request, LaunchProgress& progress) {
     Launch launch{request, progress};
     const std::optional<double> delayMs = startDelayMs(launch.delayText(), QLocale());
     if (!delayMs)
         throw LaunchRefused(kBadDelayMessage);
     launch.DelayMs = *delayMs;
+    launch.LogPath = workspace_.logFile();
+    // A refused launch leaves the delay in the log box; the question about the server
+    // names comes after the refusals and leaves the box as it was.
+    try {
+        refuse(request);
+    } catch (...) {
+        progress.setLogText(delayMsText(launch.DelayMs));
+        throw;
+    }
+    if (!request.allowUnsafeNames) {
+        const UnsafeNames unsafe = findUnsafeServerNames(request.servers);
+        if (unsafe.count > 0)
+            throw UnsafeServerNames(unsafe);
+    }
     progress.setLogText(delayMsText(launch.DelayMs));
 
-    // Nothing can change the template while the launch runs, so one read serves every
-    // server.
-    const QString& script = request.script;
     {
         // The collection is needed only until it is in the spool file; the launch works
         // from what it reads back, in the same memory.
-        QString servers = request.servers;
-        if (!ServerLines::anyServer(servers))
-            throw LaunchRefused(kNoServersMessage);
-        if (script.isEmpty())
-            throw LaunchRefused(kNoScriptMessage);
-        if (script == kPlaceholderText)
-            throw LaunchRefused(kPlaceholderScriptMessage);
-        if (!QFileInfo(workspace_.root()).isDir()) {
-            // Creating temp there would not help: the program's own folder has gone.
-            throw OperationError(QStringLiteral("The folder %1, where Corvane was started, was "
-                                                "moved or deleted while Corvane was running. "
-                                                "Start Corvane again from where it is now.")
-                                     .arg(workspace_.root()));
-        }
-        for (const QString& folder : {workspace_.tempFolder(), workspace_.logsFolder()}) {
-            if (!QFileInfo(folder).isDir()) {
-                throw OperationError(
-                    QStringLiteral("The folder %1 does not exist. Create it and launch again.")
-                        .arg(folder));
-            }
-        }
-
-        launch.LogPath = workspace_.logFile();
-        refuseOutsideLink(workspace_.spoolFile());
-        refuseOutsideLink(launch.LogPath);
+        QString servers = std::move(request.servers);
         OutputFile spool(workspace_.spoolFile(), OutputFile::Mode::Overwrite);
         spool.write(servers);
         spool.write(kLineEnd);
@@ -92,6 +80,31 @@ void Launcher::run(const LaunchRequest& request, LaunchProgress& progress) {
             runRunLater(launch);
             break;
     }
+}
+
+void Launcher::refuse(const LaunchRequest& request) const {
+    if (!ServerLines::anyServer(request.servers))
+        throw LaunchRefused(kNoServersMessage);
+    if (request.script.isEmpty())
+        throw LaunchRefused(kNoScriptMessage);
+    if (request.script == kPlaceholderText)
+        throw LaunchRefused(kPlaceholderScriptMessage);
+    if (!QFileInfo(workspace_.root()).isDir()) {
+        // Creating temp there would not help: the program's own folder has gone.
+        throw OperationError(QStringLiteral("The folder %1, where Corvane was started, was "
+                                            "moved or deleted while Corvane was running. "
+                                            "Start Corvane again from where it is now.")
+                                 .arg(workspace_.root()));
+    }
+    for (const QString& folder : {workspace_.tempFolder(), workspace_.logsFolder()}) {
+        if (!QFileInfo(folder).isDir()) {
+            throw OperationError(
+                QStringLiteral("The folder %1 does not exist. Create it and launch again.")
+                    .arg(folder));
+        }
+    }
+    refuseOutsideLink(workspace_.spoolFile());
+    refuseOutsideLink(workspace_.logFile());
 }
 
 void Launcher::CleanupTemp() {

@@ -29,7 +29,8 @@ class Launcher {
   public:
     Launcher(const Workspace& workspace, Platform& platform);
 
-    void run(const LaunchRequest& request, LaunchProgress& progress);
+    // Takes the request over: the collection of a large launch is not kept twice.
+    void run(LaunchRequest request, LaunchProgress& progress);
 
     // Every batch file the launches of this program run started.
     RunList& runs() { return runs_; }
@@ -76,6 +77,8 @@ class Launcher {
     // notes the run.
     void startRecorded(Launch& launch, int number, const QString& title, QByteArray serverText,
                        qsizetype serverCount);
+    // Throws the refusal or failure that stops the request before anything is written.
+    void refuse(const LaunchRequest& request) const;
     // Refuses to write through a link that leads out of the workspace.
     void refuseOutsideLink(const QString& path) const;
 

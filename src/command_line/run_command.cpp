@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "batch_engine/launcher.h"
+#include "batch_engine/unsafe_names.h"
 #include "common/app_info.h"
 #include "common/instance_lock.h"
 #include "common/line_end.h"
@@ -30,7 +31,7 @@ namespace {
 
 const char kUsage[] =
     "Usage: corvane run --collection NAME --template NAME [--spawn | --later]\n"
-    "                   [--delay SECONDS] [--json]\n"
+    "                   [--delay SECONDS] [--json] [--allow-unsafe-names]\n"
     "       corvane --help | --version\n"
     "\n"
     "Runs one launch without a window in the workspace where the program lies, as the\n"
@@ -43,6 +44,9 @@ const char kUsage[] =
     "summary; --json prints one JSON document at the end instead. Run Later prints the\n"
     "path of the saved file. Ctrl-C starts nothing more and ends the batch files started.\n"
     "\n"
+    "Server names that the shell or the command would act on (a blank, ; | & $ and the\n"
+    "like, or a leading - # ~) refuse the launch unless --allow-unsafe-names is given.\n"
+    "\n"
     "Exit status: 0 when every batch file ended with exit 0 (or the file was saved),\n"
     "1 when any did not, 2 for a usage error or a refused launch.\n";
 
@@ -53,6 +57,7 @@ struct Options {
     LaunchMode mode = LaunchMode::Normal;
     QString delay = QStringLiteral("0");
     bool json = false;
+    bool allowUnsafeNames = false;
 };
 
 struct UsageError {
@@ -92,6 +97,8 @@ Options parse(const QStringList& arguments) {
             spawn = true;
         } else if (option == u"--later" && !value) {
             later = true;
+        } else if (option == u"--allow-unsafe-names" && !value) {
+            options.allowUnsafeNames = true;
         } else if (option == u"--json" && !value) {
             options.json = true;
         } else {
@@ -232,11 +239,12 @@ class CommandLineRun {
                 namedFile(options_.collection, workspace_.collectionsFolder(), "collection"),
                 namedFile(options_.script, workspace_.scriptsFolder(), "template"), options_.mode,
                 options_.delay);
+            request.allowUnsafeNames = options_.allowUnsafeNames;
         } catch (const OperationError& error) {
             // A file the window would refuse to load is a refusal here too.
             throw UsageError{error.message()};
         }
-        launcher_.run(request, progress_);
+        launcher_.run(std::move(request), progress_);
         if (options_.mode == LaunchMode::RunLater) {
             if (options_.json)
                 printJson();
@@ -444,6 +452,11 @@ int runCommandLine(const QStringList& arguments, const QString& folder) {
         return run.run();
     } catch (const UsageError& error) {
         printLine(stderr, QStringLiteral("corvane run: ") + error.message);
+        return 2;
+    } catch (const UnsafeServerNames& unsafe) {
+        printLine(stderr, unsafe.listing());
+        printLine(stderr, QStringLiteral("corvane run: not launched; --allow-unsafe-names "
+                                         "launches it anyway."));
         return 2;
     } catch (const LaunchRefused& refusal) {
         printLine(stderr, refusal.message());

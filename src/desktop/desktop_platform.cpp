@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QWidget>
 
 DesktopPlatform::DesktopPlatform(QString shell, QStringList terminals, QString recorder)
@@ -12,6 +13,17 @@ DesktopPlatform::DesktopPlatform(QString shell, QStringList terminals, QString r
 void DesktopPlatform::showMessage(const QString& caption, const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok);
     box.exec();
+}
+
+bool DesktopPlatform::askToProceed(const QString& caption, const QString& text,
+                                   const QString& proceed, const QString& cancel) {
+    QMessageBox box(QMessageBox::NoIcon, caption, text);
+    QPushButton* go = box.addButton(proceed, QMessageBox::AcceptRole);
+    QPushButton* no = box.addButton(cancel, QMessageBox::RejectRole);
+    box.setDefaultButton(no);
+    box.setEscapeButton(no);
+    box.exec();
+    return box.clickedButton() == go;
 }
 
 void DesktopPlatform::prepareStarts() {

@@ -13,6 +13,8 @@ class DesktopPlatform : public Platform {
                              QString recorder = QStringLiteral("/usr/bin/script"));
 
     void showMessage(const QString& caption, const QString& text) override;
+    bool askToProceed(const QString& caption, const QString& text, const QString& proceed,
+                      const QString& cancel) override;
     void prepareStarts() override;
     qint64 startBatch(const BatchStart& start) override;
     QString askSaveFile(const QString& caption, const QString& suggestedName) override;

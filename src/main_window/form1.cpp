@@ -14,6 +14,7 @@
 #include <QTextDocument>
 
 #include "about_window/frmabout.h"
+#include "batch_engine/unsafe_names.h"
 #include "common/app_info.h"
 #include "common/line_end.h"
 #include "common/text_file.h"
@@ -290,7 +291,18 @@ void Form1::RunCommandClick() {
         launching_ = false;
         sinceLaunch_.start();
     });
-    launcher_.run(launchRequest(), *this);
+    try {
+        launcher_.run(launchRequest(), *this);
+    } catch (const UnsafeServerNames& unsafe) {
+        // Nothing was written: the user decides, and the launch starts again as asked.
+        if (!platform_.askToProceed(kApplicationTitle,
+                                    unsafe.listing() + QStringLiteral("\nLaunch anyway?"),
+                                    QStringLiteral("&Launch anyway"), QStringLiteral("Cancel")))
+            return;
+        LaunchRequest request = launchRequest();  // the boxes as they were
+        request.allowUnsafeNames = true;
+        launcher_.run(std::move(request), *this);
+    }
 }
 
 void Form1::setStoppable(bool stoppable) {

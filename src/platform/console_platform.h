@@ -10,6 +10,10 @@ class ConsolePlatform : public Platform {
     explicit ConsolePlatform(QStringList terminals);
 
     void showMessage(const QString& caption, const QString& text) override;
+    // Nobody is there to answer: the cautious answer.
+    bool askToProceed(const QString&, const QString&, const QString&, const QString&) override {
+        return false;
+    }
     void prepareStarts() override { starter_.prepareStarts(); }
     qint64 startBatch(const BatchStart& start) override { return starter_.startBatch(start); }
     QString askSaveFile(const QString&, const QString&) override { return QString(); }

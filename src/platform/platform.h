@@ -26,6 +26,10 @@ class Platform {
 
     // A modal box with an OK button only and no icon; returns when the user closes it.
     virtual void showMessage(const QString& caption, const QString& text) = 0;
+    // A modal box with two buttons and no icon; true when the user chose `proceed`.
+    // `cancel` is the default button and the one Esc presses.
+    virtual bool askToProceed(const QString& caption, const QString& text, const QString& proceed,
+                              const QString& cancel) = 0;
     // Looks up, once for the starts of one launch, what starting a batch file takes
     // (the shell, a terminal window).
     virtual void prepareStarts() = 0;

@@ -23,6 +23,17 @@ void RecordingPlatform::showMessage(const QString& caption, const QString& text)
         whileMessageOpen(caption, text);
 }
 
+bool RecordingPlatform::askToProceed(const QString& caption, const QString& text,
+                                     const QString& proceed, const QString& cancel) {
+    Event question = event(Kind::Question, text);
+    question.caption = caption;
+    events.append(question);
+    lastButtons = {proceed, cancel};
+    if (whileMessageOpen)
+        whileMessageOpen(caption, text);
+    return proceedAnswer;
+}
+
 qint64 RecordingPlatform::startBatch(const BatchStart& batch) {
     if (failStarts)
         throw OperationError(QStringLiteral("Cannot start %1: no shell").arg(batch.path));

@@ -9,7 +9,7 @@
 // Records what the program asks of the outside world, in order, and does none of it.
 class RecordingPlatform : public Platform {
   public:
-    enum class Kind { Message, Start, Pause, OpenPage, Repaint, AskSaveFile };
+    enum class Kind { Message, Start, Pause, OpenPage, Repaint, AskSaveFile, Question };
     struct Event {
         Kind kind = Kind::Message;
         QString caption;  // message boxes
@@ -20,6 +20,8 @@ class RecordingPlatform : public Platform {
     };
 
     void showMessage(const QString& caption, const QString& text) override;
+    bool askToProceed(const QString& caption, const QString& text, const QString& proceed,
+                      const QString& cancel) override;
     void prepareStarts() override { ++preparedStarts; }
     qint64 startBatch(const BatchStart& start) override;
     QString askSaveFile(const QString& caption, const QString& suggestedName) override;
@@ -58,6 +60,9 @@ class RecordingPlatform : public Platform {
     // Whether a start keeps its file's bytes in `fileAtStart`; a benchmark's batch file of
     // a million servers would cost it a read of 30 MB that no real start makes.
     bool keepsStartedFiles = true;
+    // The answer to every question whether to go ahead; the buttons of the last one.
+    bool proceedAnswer = false;
+    QStringList lastButtons;
     // The answer to the next question where to save a file.
     QString saveFileAnswer;
     int preparedStarts = 0;
