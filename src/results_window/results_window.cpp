@@ -1,9 +1,11 @@
 #include "results_window.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -216,5 +218,9 @@ void ResultsWindow::SaveButtonClick() {
                                      .arg(path));
         }
     }
-    runs_.saveOutput(run, path);
+    // A large output takes seconds: the windows are drawn meanwhile, and take no input.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const auto restore = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
+    runs_.saveOutput(run, path,
+                     [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
 }

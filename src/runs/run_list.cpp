@@ -2,6 +2,7 @@
 
 #include <signal.h>
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
@@ -133,7 +134,8 @@ QString RunList::output(qsizetype index, qint64 maxBytes) {
     return text;
 }
 
-void RunList::saveOutput(qsizetype index, const QString& path) {
+void RunList::saveOutput(qsizetype index, const QString& path,
+                         const std::function<void()>& keepAlive) {
     const Run& run = runs_[index];
     const bool ended = state(index).kind != RunState::Running;
     QFile recorded(run.outputPath());
@@ -151,7 +153,13 @@ void RunList::saveOutput(qsizetype index, const QString& path) {
             QStringLiteral("Cannot save the output as %1: %2").arg(path, saved.errorString()));
     TerminalText screen;
     QByteArray piece(256 * 1024, Qt::Uninitialized);
+    QElapsedTimer sinceAlive;
+    sinceAlive.start();
     for (;;) {
+        if (keepAlive && sinceAlive.hasExpired(50)) {
+            keepAlive();
+            sinceAlive.restart();
+        }
         const qint64 read = recorded.read(piece.data(), piece.size());
         if (read < 0)
             throw OperationError(QStringLiteral("Cannot read %1: %2")

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 #include "model/launch_mode.h"
 
@@ -78,8 +79,10 @@ class RunList {
     QString output(qsizetype index, qint64 maxBytes = kShownOutputBytes);
     // Writes the whole of what the run showed to `path`, piece by piece, replacing a file
     // there only once the copy is complete. Throws OperationError when it fails (the old
-    // file then stays as it was) or when the run's output is gone.
-    void saveOutput(qsizetype index, const QString& path);
+    // file then stays as it was) or when the run's output is gone. `keepAlive` is called
+    // every 50 ms of a long copy.
+    void saveOutput(qsizetype index, const QString& path,
+                    const std::function<void()>& keepAlive = {});
 
     // The servers of launch `launch` whose runs ended other than with exit 0 (or with
     // no status known, or never ran), in collection order, and how many of its runs are
