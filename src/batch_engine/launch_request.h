@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include "batch_engine/launch_options.h"
 #include "model/launch_mode.h"
 
 struct Run;
@@ -15,6 +16,7 @@ struct LaunchRequest {
     QString delayText = QStringLiteral("0");  // the start delay in seconds, as typed
     // Server names the shell or the command would act on go ahead: the user said so.
     bool allowUnsafeNames = false;
+    LaunchOptions options;
 };
 
 // What a launch tells its front end while it runs.

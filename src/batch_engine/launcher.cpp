@@ -34,7 +34,12 @@ ServerLines readSpool(const Workspace& workspace, QString storage) {
 }  // namespace
 
 Launcher::Launcher(const Workspace& workspace, Platform& platform)
-    : workspace_(workspace), platform_(platform) {}
+    : workspace_(workspace), platform_(platform), watch_(runs_, workspace.tempFolder()) {
+    watch_.changed = [this] {
+        if (waitingForSlot_)
+            platform_.interruptPause();
+    };
+}
 
 void Launcher::run(LaunchRequest request, LaunchProgress& progress) {
     Launch launch{request, progress};
@@ -177,14 +182,37 @@ void Launcher::writeBlocks(Launch& launch, OutputFile& batch, LaunchRecord& reco
     }
 }
 
-void Launcher::startRecorded(Launch& launch, int number, const QString& title,
-                             QByteArray serverText, qsizetype serverCount) {
-    Run run{number, platform_.now(),       launch.request.mode, launch.BatchPath, runs_.tag(),
-            0,      std::move(serverText), serverCount};
-    run.startedPid = platform_.startBatch(
-        BatchStart{run.batchPath, title, run.outputPath(), run.statusPath(), run.pidPath()});
-    runs_.add(std::move(run));
-    launch.progress.started(runs_.runs().last());
+void Launcher::startRecorded(Launch& launch, qsizetype index, const QString& title) {
+    Run run = runs_.runs()[index];
+    run.batchPath = launch.BatchPath;
+    const QDateTime at = platform_.now();
+    qint64 pid = 0;
+    try {
+        pid = platform_.startBatch(
+            BatchStart{run.batchPath, title, run.outputPath(), run.statusPath(), run.pidPath()});
+    } catch (...) {
+        runs_.notStarted(index);
+        throw;
+    }
+    runs_.start(index, run.batchPath, pid, at);
+    watch_.watch(index, launch.request.options.timeoutSeconds);
+    launch.progress.started(runs_.runs()[index]);
+}
+
+void Launcher::waitForSlot(Launch& launch, QList<qsizetype>& going, LogBox& logBox) {
+    const int most = launch.request.options.maxRunning;
+    auto ended = [this](qsizetype index) { return runs_.state(index).kind != RunState::Running; };
+    going.removeIf(ended);
+    if (going.size() < most)
+        return;
+    logBox.showNow();
+    // Woken when a run may have ended; a look every second finds what nothing told of.
+    waitingForSlot_ = true;
+    const auto done = qScopeGuard([this] { waitingForSlot_ = false; });
+    while (going.size() >= most && !launch.progress.stopRequested()) {
+        platform_.pause(kSlotLookMs);
+        going.removeIf(ended);
+    }
 }
 
 void Launcher::runNormal(Launch& launch) {
@@ -204,13 +232,15 @@ void Launcher::runNormal(Launch& launch) {
         QFile spool(workspace_.spoolFile());
         const QByteArray serverText =
             spool.open(QIODevice::ReadOnly) ? spool.readAll() : QByteArray();
-        platform_.prepareStarts();
-        startRecorded(launch, runs_.beginLaunch(),
-                      QStringLiteral("corvane: %1 (%2 %3)")
-                          .arg(QFileInfo(launch.BatchPath).fileName())
-                          .arg(servers)
-                          .arg(servers == 1 ? QStringLiteral("server") : QStringLiteral("servers")),
-                      serverText, servers);
+        platform_.prepareStarts(launch.request.options.terminals);
+        const qsizetype index = runs_.plan(Run{runs_.beginLaunch(), QDateTime(), LaunchMode::Normal,
+                                               QString(), runs_.tag(), 0, serverText, servers});
+        startRecorded(
+            launch, index,
+            QStringLiteral("corvane: %1 (%2 %3)")
+                .arg(QFileInfo(launch.BatchPath).fileName())
+                .arg(servers)
+                .arg(servers == 1 ? QStringLiteral("server") : QStringLiteral("servers")));
     });
 }
 
@@ -249,8 +279,21 @@ void Launcher::runSpawn(Launch& launch) {
         const qsizetype servers = lines.count();
         qsizetype started = 0;
         bool stopped = false;
+        // Every server is listed, waiting, once the launch starts; those whose turn never
+        // comes end as not started.
         const int number = runs_.beginLaunch();
-        platform_.prepareStarts();
+        QList<qsizetype> planned;
+        planned.reserve(servers);
+        for (QStringView server : lines) {
+            planned.append(runs_.plan(Run{number, QDateTime(), LaunchMode::Spawn, QString(),
+                                          runs_.tag(), 0, encodeText(server), 1}));
+        }
+        const auto notStarted = qScopeGuard([&] {
+            for (qsizetype turn = started; turn < planned.size(); ++turn)
+                runs_.notStarted(planned[turn]);
+        });
+        QList<qsizetype> going;  // this launch's runs last seen running
+        platform_.prepareStarts(launch.request.options.terminals);
         for (QStringView server : lines) {
             logBox.show();
             launch.BatchPath = nextBatchPath(LaunchMode::Spawn);
@@ -268,6 +311,8 @@ void Launcher::runSpawn(Launch& launch) {
                 logBox.showNow();
                 platform_.pause(pause);
             }
+            if (launch.request.options.maxRunning > 0 && !progress.stopRequested())
+                waitForSlot(launch, going, logBox);
             if (progress.stopRequested()) {
                 // Written and recorded, but it will not run: neither its file nor the
                 // record may let it pass for started.
@@ -280,10 +325,10 @@ void Launcher::runSpawn(Launch& launch) {
                 logBox.append(pauseLine + kLineEnd);
             logBox.append(launch.BatchText + kLineEnd);
             logBox.show();
-            startRecorded(launch, number,
+            startRecorded(launch, planned[started],
                           QStringLiteral("corvane: %1 (%2)")
-                              .arg(server, QFileInfo(launch.BatchPath).fileName()),
-                          encodeText(server), 1);
+                              .arg(server, QFileInfo(launch.BatchPath).fileName()));
+            going.append(planned[started]);
             ++started;
         }
         if (stopped) {

@@ -6,6 +6,7 @@
 #include "common/workspace.h"
 #include "platform/platform.h"
 #include "runs/run_list.h"
+#include "runs/run_watch.h"
 
 inline const QString kNoServersMessage = QStringLiteral("You dummy. Add some servers!");
 inline const QString kNoScriptMessage = QStringLiteral("You dummy. Add a Script!");
@@ -18,6 +19,7 @@ class LaunchRefused : public OperationError {
 };
 
 class LaunchRecord;
+class LogBox;
 class ServerLines;
 
 // The launch engine, owned by a front end for the life of the program. A launch checks
@@ -32,8 +34,10 @@ class Launcher {
     // Takes the request over: the collection of a large launch is not kept twice.
     void run(LaunchRequest request, LaunchProgress& progress);
 
-    // Every batch file the launches of this program run started.
+    // Every batch file the launches of this program run started, or are to start.
     RunList& runs() { return runs_; }
+    // Their end, their time limits, and the user's end of them.
+    RunWatch& watch() { return watch_; }
 
     // Empties the temp folder; what the runs ended as is read first, so that it outlives
     // their files.
@@ -73,10 +77,12 @@ class Launcher {
     // One block per server, the content of the normal and Run Later batch file.
     void writeBlocks(Launch& launch, OutputFile& batch, LaunchRecord& record,
                      const ServerLines& lines);
-    // Starts the batch file at BatchPath on a recorded terminal titled `title`, and
-    // notes the run.
-    void startRecorded(Launch& launch, int number, const QString& title, QByteArray serverText,
-                       qsizetype serverCount);
+    // Starts the batch file at BatchPath on a recorded terminal titled `title` as the run
+    // `index` of the run list, and watches it.
+    void startRecorded(Launch& launch, qsizetype index, const QString& title);
+    // Waits until fewer than the options' most of `going`, this launch's runs, still run;
+    // the window stays alive as during a pause, and a stop ends the wait.
+    void waitForSlot(Launch& launch, QList<qsizetype>& going, LogBox& logBox);
     // Throws the refusal or failure that stops the request before anything is written.
     void refuse(const LaunchRequest& request) const;
     // Refuses to write through a link that leads out of the workspace.
@@ -85,6 +91,9 @@ class Launcher {
     Workspace workspace_;
     Platform& platform_;
     RunList runs_;
+    RunWatch watch_;
+    bool waitingForSlot_ = false;
+    static constexpr int kSlotLookMs = 1000;
     // The collection as the launch wrote it to the spool file; the text read back from
     // the file takes over its memory.
     QString written_;

@@ -31,14 +31,17 @@ namespace {
 
 const char kUsage[] =
     "Usage: corvane run --collection NAME --template NAME [--spawn | --later]\n"
-    "                   [--delay SECONDS] [--json] [--allow-unsafe-names]\n"
+    "                   [--delay SECONDS] [--max-running N] [--timeout SECONDS]\n"
+    "                   [--no-terminal] [--json] [--allow-unsafe-names]\n"
     "       corvane --help | --version\n"
     "\n"
     "Runs one launch without a window in the workspace where the program lies, as the\n"
     "window would: the same batch files, run log record and recorded output. NAME is a file\n"
     "in collections/ or scripts/, or the path of any file. Without --spawn or --later the\n"
     "launch is normal: one batch file for every server. The delay (seconds between Spawn\n"
-    "Mode starts) is 0 unless given.\n"
+    "Mode starts) is 0 unless given. --max-running: at most N Spawn Mode batch files at\n"
+    "once; --timeout: a batch file still running then is ended; --no-terminal: no terminal\n"
+    "windows. These three default to what the workspace's corvane.ini says.\n"
     "\n"
     "It waits for every batch file it started and prints a line as each ends, then a\n"
     "summary; --json prints one JSON document at the end instead. Run Later prints the\n"
@@ -58,6 +61,10 @@ struct Options {
     QString delay = QStringLiteral("0");
     bool json = false;
     bool allowUnsafeNames = false;
+    // Given on the command line; else as the workspace's corvane.ini says.
+    std::optional<int> maxRunning;
+    std::optional<int> timeoutSeconds;
+    bool noTerminal = false;
 };
 
 struct UsageError {
@@ -67,6 +74,17 @@ struct UsageError {
 void printLine(FILE* stream, const QString& line) {
     std::fputs(qPrintable(line + u'\n'), stream);
     std::fflush(stream);
+}
+
+int numberOption(const QString& option, const QString& value, int limit) {
+    bool number = false;
+    const int n = value.toInt(&number);
+    if (!number || n < 0 || n > limit)
+        throw UsageError{QStringLiteral("%1 takes a whole number from 0 to %2, not %3")
+                             .arg(option)
+                             .arg(limit)
+                             .arg(value)};
+    return n;
 }
 
 Options parse(const QStringList& arguments) {
@@ -97,6 +115,12 @@ Options parse(const QStringList& arguments) {
             spawn = true;
         } else if (option == u"--later" && !value) {
             later = true;
+        } else if (option == u"--max-running") {
+            options.maxRunning = numberOption(option, valueOf(), LaunchOptions::kMaxRunningLimit);
+        } else if (option == u"--timeout") {
+            options.timeoutSeconds = numberOption(option, valueOf(), LaunchOptions::kTimeoutLimit);
+        } else if (option == u"--no-terminal" && !value) {
+            options.noTerminal = true;
         } else if (option == u"--allow-unsafe-names" && !value) {
             options.allowUnsafeNames = true;
         } else if (option == u"--json" && !value) {
@@ -207,22 +231,6 @@ QString runName(const Run& run) {
         .arg(run.serverCount == 1 ? QStringLiteral("server") : QStringLiteral("servers"));
 }
 
-// A descriptor that becomes readable when process `pid` ends; -1 when there is none.
-int processDescriptor(qint64 pid) {
-    if (pid <= 0)
-        return -1;
-    return static_cast<int>(::syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0));
-}
-
-// Ends the run's processes: the one started and the recorder's, each with its group.
-void endRun(RunList& runs, qsizetype index, int signal) {
-    const Run& run = runs.runs()[index];
-    for (qint64 pid : {run.startedPid, runs.recorderPid(index)}) {
-        if (pid > 0)
-            ::kill(-static_cast<pid_t>(pid), signal);
-    }
-}
-
 class CommandLineRun {
   public:
     CommandLineRun(const Options& options, const Workspace& workspace, Platform& platform)
@@ -233,6 +241,12 @@ class CommandLineRun {
 
     int run() {
         watchSignals();
+        std::function<void()> engine = launcher_.watch().changed;
+        launcher_.watch().changed = [this, engine] {
+            engine();
+            if (waiting_)
+                waiting_->quit();
+        };
         LaunchRequest request;
         try {
             request = requestFromFiles(
@@ -240,6 +254,7 @@ class CommandLineRun {
                 namedFile(options_.script, workspace_.scriptsFolder(), "template"), options_.mode,
                 options_.delay);
             request.allowUnsafeNames = options_.allowUnsafeNames;
+            request.options = launchOptions();
         } catch (const OperationError& error) {
             // A file the window would refuse to load is a refusal here too.
             throw UsageError{error.message()};
@@ -261,6 +276,16 @@ class CommandLineRun {
     }
 
   private:
+    // The workspace's options, and over them what the command line says.
+    LaunchOptions launchOptions() const {
+        LaunchOptions launch = readLaunchOptions(workspace_.settingsFile());
+        launch.maxRunning = options_.maxRunning.value_or(launch.maxRunning);
+        launch.timeoutSeconds = options_.timeoutSeconds.value_or(launch.timeoutSeconds);
+        if (options_.noTerminal)
+            launch.terminals = false;
+        return launch;
+    }
+
     void watchSignals() {
         if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
             return;
@@ -289,25 +314,8 @@ class CommandLineRun {
         QList<qsizetype> going;
         for (qsizetype i = 0; i < runs.runs().size(); ++i)
             going.append(i);
-        // A run's end is learnt from its process: the one started ends with it, unless a
-        // terminal handed the run over and returned, which the slower look below finds.
-        std::vector<std::unique_ptr<QSocketNotifier>> exits;
-        for (qsizetype i : going) {
-            const int process = processDescriptor(runs.runs()[i].startedPid);
-            if (process < 0)
-                continue;
-            exits.push_back(std::make_unique<QSocketNotifier>(process, QSocketNotifier::Read));
-            QSocketNotifier* exit = exits.back().get();
-            QObject::connect(exit, &QSocketNotifier::activated, [this, exit, process] {
-                exit->setEnabled(false);
-                ::close(process);
-                if (waiting_)
-                    waiting_->quit();
-            });
-        }
-        QElapsedTimer sinceStop;
-        int signalSent = 0;
-        while (!going.isEmpty()) {
+        bool ended = false;
+        for (;;) {
             going.removeIf([&](qsizetype i) {
                 const RunState state = runs.state(i);
                 if (state.kind == RunState::Running)
@@ -315,25 +323,18 @@ class CommandLineRun {
                 report(i, state);
                 return true;
             });
-            if (going.isEmpty())
+            // After a stop, what was ended gets its SIGKILL before the program goes.
+            if (going.isEmpty() && launcher_.watch().endingsPending() == 0)
                 break;
-            if (progress_.stop && signalSent == 0) {
-                for (qsizetype i : going)
-                    endRun(runs, i, SIGTERM);
-                signalSent = SIGTERM;
-                sinceStop.start();
-            } else if (signalSent == SIGTERM && sinceStop.hasExpired(5000)) {
-                for (qsizetype i : going)
-                    endRun(runs, i, SIGKILL);
-                signalSent = SIGKILL;
-            } else if (signalSent == SIGKILL && sinceStop.hasExpired(10000)) {
-                for (qsizetype i : going)
-                    report(i, runs.state(i));
-                break;
+            if (progress_.stop && !ended) {
+                launcher_.watch().end(going);
+                ended = true;
+                continue;
             }
+            // Woken when a run may have ended; a look every second finds what nothing told.
             QEventLoop loop;
             waiting_ = &loop;
-            QTimer::singleShot(exits.empty() ? 100 : 1000, &loop, &QEventLoop::quit);
+            QTimer::singleShot(1000, &loop, &QEventLoop::quit);
             loop.exec();
             waiting_ = nullptr;
         }
@@ -402,8 +403,12 @@ class CommandLineRun {
 
 LaunchRequest requestFromFiles(const QString& collection, const QString& script, LaunchMode mode,
                                const QString& delayText) {
-    return LaunchRequest{asTheBoxGivesIt(readWholeFile(collection)),
-                         asTheBoxGivesIt(readWholeFile(script)), mode, delayText};
+    LaunchRequest request;
+    request.servers = asTheBoxGivesIt(readWholeFile(collection));
+    request.script = asTheBoxGivesIt(readWholeFile(script));
+    request.mode = mode;
+    request.delayText = delayText;
+    return request;
 }
 
 bool isCommandLine(const QStringList& arguments) {

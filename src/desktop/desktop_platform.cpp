@@ -26,8 +26,8 @@ bool DesktopPlatform::askToProceed(const QString& caption, const QString& text,
     return box.clickedButton() == go;
 }
 
-void DesktopPlatform::prepareStarts() {
-    starter_.prepareStarts();
+void DesktopPlatform::prepareStarts(bool terminals) {
+    starter_.prepareStarts(terminals);
 }
 
 qint64 DesktopPlatform::startBatch(const BatchStart& start) {

@@ -15,7 +15,7 @@ class DesktopPlatform : public Platform {
     void showMessage(const QString& caption, const QString& text) override;
     bool askToProceed(const QString& caption, const QString& text, const QString& proceed,
                       const QString& cancel) override;
-    void prepareStarts() override;
+    void prepareStarts(bool terminals) override;
     qint64 startBatch(const BatchStart& start) override;
     QString askSaveFile(const QString& caption, const QString& suggestedName) override;
     void pause(int milliseconds) override;

@@ -153,9 +153,13 @@ bool Form1::start() {
 LaunchRequest Form1::launchRequest() {
     if (ui_->DelayText->text().isEmpty())
         ui_->DelayText->setText(QStringLiteral("0"));
-    return LaunchRequest{programText(ui_->ListBox), programText(ui_->ScriptBox),
-                         launchModeFor(ui_->CheckSpawn->isChecked(), ui_->CheckSave->isChecked()),
-                         ui_->DelayText->text()};
+    LaunchRequest request;
+    request.servers = programText(ui_->ListBox);
+    request.script = programText(ui_->ScriptBox);
+    request.mode = launchModeFor(ui_->CheckSpawn->isChecked(), ui_->CheckSave->isChecked());
+    request.delayText = ui_->DelayText->text();
+    request.options = options_;
+    return request;
 }
 
 void Form1::setLogText(const QString& text) {

@@ -89,5 +89,6 @@ class Form1 : public QMainWindow, public LaunchProgress {
     bool launching_ = false;
     bool stoppable_ = false;
     bool stopRequested_ = false;
+    LaunchOptions options_;      // as corvane.ini holds them, read at start-up
     QElapsedTimer sinceLaunch_;  // since the last launch ended
 };

@@ -57,10 +57,10 @@ BatchStarter::BatchStarter(QString shell, QStringList terminals, QString recorde
 
 BatchStarter::~BatchStarter() = default;  // CStrings is complete here
 
-void BatchStarter::prepareStarts() {
+void BatchStarter::prepareStarts(bool terminals) {
     environment_ = std::make_unique<CStrings>(recorderEnvironment());
     terminal_ = QString();
-    for (const QString& terminal : terminals_) {
+    for (const QString& terminal : terminals ? terminals_ : QStringList()) {
         const QString found = QStandardPaths::findExecutable(terminal);
         if (!found.isEmpty()) {
             terminal_ = found;

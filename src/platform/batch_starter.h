@@ -30,8 +30,9 @@ class BatchStarter {
                                        const BatchStart& start);
     static QList<QByteArray> recorderEnvironment();
 
-    // Looks up, once for the starts of one launch, the terminal and the environment.
-    void prepareStarts();
+    // Looks up, once for the starts of one launch, the terminal (none unless `terminals`)
+    // and the environment.
+    void prepareStarts(bool terminals = true);
     // Starts the batch file and does not wait for it; its process id. Throws
     // OperationError when the start fails at once.
     qint64 startBatch(const BatchStart& start);

@@ -14,7 +14,7 @@ class ConsolePlatform : public Platform {
     bool askToProceed(const QString&, const QString&, const QString&, const QString&) override {
         return false;
     }
-    void prepareStarts() override { starter_.prepareStarts(); }
+    void prepareStarts(bool terminals) override { starter_.prepareStarts(terminals); }
     qint64 startBatch(const BatchStart& start) override { return starter_.startBatch(start); }
     QString askSaveFile(const QString&, const QString&) override { return QString(); }
     void pause(int milliseconds) override { pause_.wait(milliseconds); }

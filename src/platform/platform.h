@@ -31,8 +31,8 @@ class Platform {
     virtual bool askToProceed(const QString& caption, const QString& text, const QString& proceed,
                               const QString& cancel) = 0;
     // Looks up, once for the starts of one launch, what starting a batch file takes
-    // (the shell, a terminal window).
-    virtual void prepareStarts() = 0;
+    // (the shell, a terminal window unless `terminals` is false).
+    virtual void prepareStarts(bool terminals = true) = 0;
     // Starts the batch file as a separate process, on a terminal of its own whose
     // output is recorded, and does not wait for it. Returns the started process's id.
     // Throws OperationError when the start fails at once.

@@ -62,6 +62,14 @@ QString RunState::text() const {
             return QStringLiteral("output cleaned up");
         case NotRun:
             return QStringLiteral("not run: its terminal ended without running it");
+        case Waiting:
+            return QStringLiteral("waiting");
+        case NotStarted:
+            return QStringLiteral("not started");
+        case TimedOut:
+            return QStringLiteral("timed out after %1 s").arg(exitStatus);
+        case EndedByUser:
+            return QStringLiteral("ended by the user");
         case Unknown:
             break;
     }
@@ -77,31 +85,63 @@ QString RunList::newTag() {
 void RunList::add(Run run) {
     runs_.append(std::move(run));
     lastKnown_.append(RunState{RunState::Running, 0});
+    cleanedUp_.append(false);
+}
+
+qsizetype RunList::plan(Run run) {
+    runs_.append(std::move(run));
+    lastKnown_.append(RunState{RunState::Waiting, 0});
+    cleanedUp_.append(false);
+    return runs_.size() - 1;
+}
+
+void RunList::start(qsizetype index, const QString& batchPath, qint64 startedPid,
+                    const QDateTime& at) {
+    Run& run = runs_[index];
+    run.batchPath = batchPath;
+    run.startedPid = startedPid;
+    run.started = at;
+    lastKnown_[index] = RunState{RunState::Running, 0};
+}
+
+void RunList::notStarted(qsizetype index) {
+    lastKnown_[index] = RunState{RunState::NotStarted, 0};
+}
+
+void RunList::ended(qsizetype index, RunState as) {
+    lastKnown_[index] = as;
 }
 
 RunState RunList::state(qsizetype index) {
     const Run& run = runs_[index];
     RunState& known = lastKnown_[index];
-    if (!known.final()) {
+    if (!known.final() && known.kind != RunState::Waiting) {
         // The recorder notes its process first and its exit status last; until it has
         // noted its process, the process the program started stands for it.
         const std::optional<qint64> recorder = numberIn(run.pidPath());
         const bool alive = processAlive(recorder.value_or(run.startedPid));
         if (QFileInfo::exists(run.statusPath())) {
-            if (const std::optional<qint64> status = numberIn(run.statusPath()))
-                known = RunState{RunState::Exited, static_cast<int>(*status)};
-            else if (!alive)  // an empty status is still being written while it lives
+            // The status comes before the recorder has copied the last output: the run
+            // has ended once the process the program started (the recorder, or the
+            // terminal it runs in) has ended too.
+            const bool recording = recorder && processAlive(run.startedPid);
+            if (const std::optional<qint64> status = numberIn(run.statusPath()); status) {
+                if (!recording)
+                    known = RunState{RunState::Exited, static_cast<int>(*status)};
+            } else if (!alive && !recording) {
+                // an empty status is still being written while it lives
                 known = RunState{RunState::Unknown, 0};
+            }
         } else if (!alive) {
             const bool begun = recorder || QFileInfo::exists(run.outputPath());
             // Without a trace of its recorder, the terminal ended without starting it
             // (a terminal may also hand the run over and return: the trace comes later).
-            known = RunState{begun || cleanedUp(index) ? RunState::Unknown : RunState::NotRun, 0};
+            known = RunState{begun || cleanedUp_[index] ? RunState::Unknown : RunState::NotRun, 0};
         } else {
             known = RunState{RunState::Running, 0};
         }
     }
-    if (cleanedUp(index) && known.kind != RunState::Running)
+    if (cleanedUp_[index] && (known.kind == RunState::Exited || known.kind == RunState::Unknown))
         return RunState{RunState::CleanedUp, 0};
     return known;
 }
@@ -113,11 +153,16 @@ qint64 RunList::recorderPid(qsizetype index) const {
 void RunList::noteStatesBeforeCleanUp() {
     // Only the runs still going at the last look need a look now; once ended, a run's
     // state is kept without its files.
-    for (qsizetype i = cleanedBefore_; i < runs_.size(); ++i) {
+    for (qsizetype i = notCleanedFrom_; i < runs_.size(); ++i) {
+        if (lastKnown_[i].kind == RunState::Waiting)
+            continue;  // its files come after the clean-up
         if (!lastKnown_[i].final())
             state(i);
+        cleanedUp_[i] = true;
     }
-    cleanedBefore_ = runs_.size();
+    notCleanedFrom_ = runs_.size();
+    while (notCleanedFrom_ > 0 && lastKnown_[notCleanedFrom_ - 1].kind == RunState::Waiting)
+        --notCleanedFrom_;
 }
 
 QString RunList::output(qsizetype index, qint64 maxBytes) {
@@ -184,7 +229,7 @@ RunList::Retry RunList::retry(int launch) {
             continue;
         state(i);
         const RunState& known = lastKnown_[i];
-        if (known.kind == RunState::Running)
+        if (known.going())
             ++retry.running;
         else if (known.failed())
             retry.servers += runs_[i].servers();

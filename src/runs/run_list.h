@@ -13,7 +13,7 @@ struct Run {
     int launch = 0;  // the launch that started it, counted from 1 in each program run
     QDateTime started;
     LaunchMode mode = LaunchMode::Normal;
-    QString batchPath;  // temp<N>.bat; what its recorder leaves lies beside it
+    QString batchPath;  // temp<N>.bat, what its recorder leaves beside it; empty until started
     // The program run's own mark in the names of the recorder's files: the batch file's
     // number comes round again in a later program run, and a recorder of an earlier one
     // that is still going must not write where this run's state is read.
@@ -33,21 +33,36 @@ struct Run {
 
   private:
     QString besideBatch(const QString& suffix) const {
-        return batchPath.chopped(4) + u'.' + tag + suffix;
+        return batchPath.isEmpty() ? QString() : batchPath.chopped(4) + u'.' + tag + suffix;
     }
 };
 
 // What became of a run, as far as its files tell.
 struct RunState {
-    enum Kind { Running, Exited, Unknown, CleanedUp, NotRun };
+    enum Kind {
+        Running,
+        Exited,
+        Unknown,
+        CleanedUp,
+        NotRun,
+        Waiting,      // a Spawn Mode server whose turn has not come
+        NotStarted,   // its launch was stopped before its turn
+        TimedOut,     // ended at its time limit, `exitStatus` seconds after its start
+        EndedByUser,  // ended by End running, or by Ctrl-C of corvane run
+    };
     Kind kind = Unknown;
     int exitStatus = 0;
 
-    bool failed() const { return kind != Running && !(kind == Exited && exitStatus == 0); }
+    bool going() const { return kind == Running || kind == Waiting; }
+    bool failed() const { return !going() && !(kind == Exited && exitStatus == 0); }
     // What the run ended as, for good: read once, never again.
-    bool final() const { return kind == Exited || kind == Unknown; }
+    bool final() const {
+        return kind == Exited || kind == Unknown || kind == NotStarted || kind == TimedOut ||
+               kind == EndedByUser;
+    }
     // "running", "exit 0", "exit 255", "ended, status unknown", "output cleaned up",
-    // "not run: its terminal ended without running it".
+    // "not run: its terminal ended without running it", "waiting", "not started",
+    // "timed out after 30 s", "ended by the user".
     QString text() const;
 };
 
@@ -64,6 +79,12 @@ class RunList {
     // Numbers the next launch's runs.
     int beginLaunch() { return ++launches_; }
     void add(Run run);
+    // A row for a run whose turn has not come: waiting until start() or stopped().
+    qsizetype plan(Run run);
+    void start(qsizetype index, const QString& batchPath, qint64 startedPid, const QDateTime& at);
+    void notStarted(qsizetype index);
+    // What a run that was ended from outside ended as (TimedOut, EndedByUser).
+    void ended(qsizetype index, RunState as);
     const QList<Run>& runs() const { return runs_; }
 
     // Read from the run's files until it has ended; what it ended as is read once and
@@ -97,11 +118,10 @@ class RunList {
     static constexpr qint64 kShownOutputBytes = 1024 * 1024;
 
   private:
-    bool cleanedUp(qsizetype index) const { return index < cleanedBefore_; }
-
     QString tag_;
     QList<Run> runs_;
     QList<RunState> lastKnown_;
-    qsizetype cleanedBefore_ = 0;  // the runs before this one had their files removed
+    QList<bool> cleanedUp_;         // the run's files were removed by a clean-up
+    qsizetype notCleanedFrom_ = 0;  // no run before this one has files a clean-up would remove
     int launches_ = 0;
 };

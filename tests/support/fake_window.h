@@ -10,7 +10,15 @@
 // the launch reports back, as a window would show it.
 class FakeWindow : public LaunchProgress {
   public:
-    LaunchRequest request() const { return LaunchRequest{listBox, scriptBox, mode, delay}; }
+    LaunchRequest request() const {
+        LaunchRequest request;
+        request.servers = listBox;
+        request.script = scriptBox;
+        request.mode = mode;
+        request.delayText = delay;
+        request.options = options;
+        return request;
+    }
 
     void setLogText(const QString& text) override { logText = text; }
     void appendLogText(QString text) override {
@@ -34,6 +42,7 @@ class FakeWindow : public LaunchProgress {
     QString scriptBox;
     QString delay = QStringLiteral("0");
     LaunchMode mode = LaunchMode::Normal;
+    LaunchOptions options;
     QString logText;
     int appends = 0;
     qsizetype largestAppend = 0;

@@ -22,7 +22,10 @@ class RecordingPlatform : public Platform {
     void showMessage(const QString& caption, const QString& text) override;
     bool askToProceed(const QString& caption, const QString& text, const QString& proceed,
                       const QString& cancel) override;
-    void prepareStarts() override { ++preparedStarts; }
+    void prepareStarts(bool terminals) override {
+        ++preparedStarts;
+        preparedWithTerminals = terminals;
+    }
     qint64 startBatch(const BatchStart& start) override;
     QString askSaveFile(const QString& caption, const QString& suggestedName) override;
     void pause(int milliseconds) override;
@@ -66,5 +69,6 @@ class RecordingPlatform : public Platform {
     // The answer to the next question where to save a file.
     QString saveFileAnswer;
     int preparedStarts = 0;
+    bool preparedWithTerminals = true;
     int interruptedPauses = 0;
 };
