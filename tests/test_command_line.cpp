@@ -82,6 +82,11 @@ class CommandLineTest : public QObject {
     void interruptStopsTheLaunch();
     void secondRunInTheSameFolderRefused();
     void unsafeNamesRefusedUnlessAllowed();
+    void atMostNAtOnce();
+    void timeLimitEndsTheWholeGroup_data();
+    void timeLimitEndsTheWholeGroup();
+    void hangingServerTimesOut();
+    void stopWhileWaitingForASlot();
 };
 
 void CommandLineTest::allPassAndOneFails() {
@@ -267,6 +272,111 @@ void CommandLineTest::unsafeNamesRefusedUnlessAllowed() {
         {"run", "--collection", "web.txt", "--template", "echo.txt", "--allow-unsafe-names"});
     QCOMPARE(result.status, 0);
     QCOMPARE(ws.read("owned"), QByteArray("owned\n"));  // what the user allowed
+}
+
+void CommandLineTest::atMostNAtOnce() {
+    Workspace ws;
+    QByteArray servers;
+    for (int i = 1; i <= 12; ++i)
+        servers += QStringLiteral("s%1\n").arg(i, 2, 10, QChar(u'0')).toUtf8();
+    ws.write("collections/twelve.txt", servers);
+    ws.write("scripts/second.txt", "sleep 1\n");
+    QProcess process;
+    QElapsedTimer timer;
+    timer.start();
+    ws.start(process, {"run", "--collection", "twelve.txt", "--template", "second.txt", "--spawn",
+                       "--max-running", "3", "--no-terminal"});
+    // Sampled as it runs: the runs begun (a pid file) and not ended (no status).
+    const QDir temp(ws.path("temp"));
+    int most = 0;
+    while (!process.waitForFinished(20)) {
+        const QStringList pids = temp.entryList({"*.pid"});
+        const QStringList statuses = temp.entryList({"*.status"});
+        most = std::max(most, int(pids.size() - statuses.size()));
+        QVERIFY(timer.elapsed() < 20000);
+    }
+    const qint64 ms = timer.elapsed();
+    QCOMPARE(process.exitCode(), 0);
+    QVERIFY2(most <= 3, qPrintable(QString::number(most)));
+    QCOMPARE(most, 3);
+    QCOMPARE(temp.entryList({"*.status"}).size(), 12);
+    QVERIFY2(ms > 3500 && ms < 8000, qPrintable(QString::number(ms)));
+    QVERIFY(QString::fromUtf8(process.readAllStandardOutput())
+                .endsWith("12 servers: 12 ok, 0 failed\n"));
+}
+
+void CommandLineTest::timeLimitEndsTheWholeGroup_data() {
+    QTest::addColumn<QByteArray>("script");
+    QTest::addColumn<int>("within");
+    QTest::newRow("sleeps") << QByteArray("echo $$ > '%1'\nsleep 60\n") << 3000;
+    // SIGTERM taken for nothing: the SIGKILL 5 s later ends it.
+    QTest::newRow("ignores SIGTERM")
+        << QByteArray("trap '' TERM\necho $$ > '%1'\nsleep 60 & wait\nsleep 60\n") << 9000;
+}
+
+void CommandLineTest::timeLimitEndsTheWholeGroup() {
+    QFETCH(QByteArray, script);
+    QFETCH(int, within);
+    Workspace ws;
+    ws.write("collections/one.txt", "web01\n");
+    ws.write("scripts/hang.txt", QString::fromUtf8(script).arg(ws.path("shell")).toUtf8());
+    QProcess process;
+    QElapsedTimer timer;
+    timer.start();
+    ws.start(process, {"run", "--collection", "one.txt", "--template", "hang.txt", "--timeout", "2",
+                       "--no-terminal"});
+    QString out;
+    while (!out.contains("timed out") && timer.elapsed() < 10000) {
+        process.waitForReadyRead(100);
+        out += QString::fromUtf8(process.readAllStandardOutput());
+    }
+    QVERIFY2(out.startsWith("temp1.bat (1 server): timed out after 2 s\n"), qPrintable(out));
+    QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY(process.waitForFinished(within + 2000));
+    QCOMPARE(process.exitCode(), 1);
+    // Nothing of the run is left: the batch file's shell, its group, the recorder's.
+    const pid_t shell = ws.read("shell").trimmed().toInt();
+    const QStringList pidFile = QDir(ws.path("temp")).entryList({"temp1.*.pid"});
+    QCOMPARE(pidFile.size(), 1);
+    const pid_t recorder = ws.read("temp/" + pidFile[0]).trimmed().toInt();
+    QVERIFY(shell > 1 && recorder > 1);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        ::kill(shell, 0) != 0 && ::kill(-recorder, 0) != 0 && ::kill(recorder, 0) != 0, within);
+}
+
+void CommandLineTest::hangingServerTimesOut() {
+    Workspace ws;
+    ws.write("collections/four.txt", "a1\na2\nhangs\na4\n");
+    ws.write("scripts/maybe.txt", "[ %s = hangs ] && sleep 60\nexit 0\n");
+    const Workspace::Result result =
+        ws.run({"run", "--collection", "four.txt", "--template", "maybe.txt", "--spawn",
+                "--max-running", "2", "--timeout", "1", "--no-terminal"});
+    QCOMPARE(result.status, 1);
+    QCOMPARE(sortedLines(result.out),
+             (QStringList{"a1: exit 0", "a2: exit 0", "a4: exit 0", "hangs: timed out after 1 s",
+                          "4 servers: 3 ok, 1 failed"}));
+}
+
+void CommandLineTest::stopWhileWaitingForASlot() {
+    Workspace ws;
+    ws.write("collections/three.txt", "web01\nweb02\nweb03\n");
+    ws.write("scripts/slow.txt", "touch '" + ws.path("started-%s").toUtf8() + "'\nsleep 60\n");
+    QProcess process;
+    ws.start(process, {"run", "--collection", "three.txt", "--template", "slow.txt", "--spawn",
+                       "--max-running", "1", "--no-terminal"});
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(ws.path("started-web01")), 10000);
+    QTest::qWait(500);  // web02 waits for the slot web01 holds
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    QVERIFY(process.waitForFinished(15000));
+    QCOMPARE(process.exitCode(), 1);
+    QCOMPARE(sortedLines(QString::fromUtf8(process.readAllStandardOutput())),
+             (QStringList{"web01: ended by the user", "web02: not started", "web03: not started",
+                          "3 servers: 0 ok, 3 failed, stopped"}));
+    QVERIFY(!QFileInfo::exists(ws.path("started-web02")));
+    QVERIFY2(ws.read("logs/log.txt")
+                 .endsWith("Not started: web02\nStopped by the user after 1 of 3 servers.\n" +
+                           QByteArray(67, '-') + "\n"),
+             ws.read("logs/log.txt").constData());
 }
 
 QTEST_GUILESS_MAIN(CommandLineTest)

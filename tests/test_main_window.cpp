@@ -12,9 +12,12 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSettings>
+#include <QSpinBox>
 #include <QTableWidget>
 
 #include "about_window/frmabout.h"
+#include "batch_engine/launch_options.h"
 #include "command_line/run_command.h"
 #include "main_window/form1.h"
 #include "resources/background_picture.h"
@@ -141,6 +144,10 @@ class MainWindowTest : public QObject {
     void resultsWindow();
     void retryWithRunsStillGoing();
     void unsafeNamesAskFirst();
+    void optionsDialog();
+    void malformedOptionsReadAsDefaults_data();
+    void malformedOptionsReadAsDefaults();
+    void spawnWaitsForAFreeSlot();
     void commandLineWritesWhatTheWindowWrites_data();
     void commandLineWritesWhatTheWindowWrites();
 };
@@ -217,7 +224,7 @@ void MainWindowTest::menus() {
     Program p;
     QVERIFY(p.load());
     const QList<QAction*> bar = p.form->menuBar()->actions();
-    QCOMPARE(bar.size(), 3);
+    QCOMPARE(bar.size(), 4);
     QCOMPARE(bar[0]->text(), QStringLiteral("&Tools"));
     QVERIFY(bar[0]->menu());
     QCOMPARE(bar[1], p.action("MenuAbout"));
@@ -226,6 +233,9 @@ void MainWindowTest::menus() {
     QCOMPARE(bar[2], p.action("MenuResults"));
     QCOMPARE(bar[2]->text(), QStringLiteral("&Results"));
     QVERIFY(!bar[2]->menu());
+    QCOMPARE(bar[3], p.action("MenuOptions"));
+    QCOMPARE(bar[3]->text(), QStringLiteral("&Options"));
+    QVERIFY(!bar[3]->menu());
 
     QStringList items;
     for (QAction* item : bar[0]->menu()->actions()) {
@@ -1265,6 +1275,142 @@ void MainWindowTest::unsafeNamesAskFirst() {
                         "ssh -oProxyCommand=x uptime\n"));
     QCOMPARE(p.box("LogText")->toPlainText(), plain.box("LogText")->toPlainText());
     QCOMPARE(p.platform.startedPaths(), QStringList{p.ws->path("temp/temp1.bat")});
+}
+
+void MainWindowTest::optionsDialog() {
+    Program p;
+    QVERIFY(p.load());
+    p.showActive();
+    // Cancel, whatever was changed: nothing is written.
+    QStringList seen;
+    p.platform.whileDialogOpen = [&](QDialog& dialog) {
+        seen.append(dialog.windowTitle());
+        auto* most = dialog.findChild<QSpinBox*>("MaxRunning");
+        auto* timeout = dialog.findChild<QSpinBox*>("TimeoutSeconds");
+        auto* terminals = dialog.findChild<QCheckBox*>("Terminals");
+        seen.append(QStringLiteral("%1 %2 %3 %4")
+                        .arg(most->value())
+                        .arg(timeout->value())
+                        .arg(terminals->isChecked())
+                        .arg(QApplication::focusWidget() == most || dialog.focusWidget() == most));
+        seen.append(QStringLiteral("%1-%2 %3-%4")
+                        .arg(most->minimum())
+                        .arg(most->maximum())
+                        .arg(timeout->minimum())
+                        .arg(timeout->maximum()));
+        most->setValue(20);
+        timeout->setValue(604801);  // beyond the bound: the bound
+        terminals->setChecked(false);
+    };
+    p.platform.dialogAnswer = QDialog::Rejected;
+    p.action("MenuOptions")->trigger();
+    QCOMPARE(seen, (QStringList{"Options", "0 0 1 1", "0-10000 0-604800"}));
+    QVERIFY(!p.ws->exists("corvane.ini"));
+
+    // OK writes the three keys, and the next launch and start-up take them.
+    p.platform.dialogAnswer = QDialog::Accepted;
+    p.action("MenuOptions")->trigger();
+    QSettings ini(p.ws->path("corvane.ini"), QSettings::IniFormat);
+    QCOMPARE(ini.value("launch/maxRunning").toInt(), 20);
+    QCOMPARE(ini.value("launch/timeoutSeconds").toInt(), 604800);
+    QCOMPARE(ini.value("launch/terminals").toString(), QStringLiteral("false"));
+    p.box("ListBox")->setPlainText(QStringLiteral("alpha"));
+    p.box("ScriptBox")->setPlainText(QStringLiteral("ping %s"));
+    p.child<QPushButton>("RunCommand")->click();
+    QCOMPARE(p.platform.preparedWithTerminals, false);
+    const LaunchOptions read = readLaunchOptions(p.ws->path("corvane.ini"));
+    QCOMPARE(read, (LaunchOptions{20, 604800, false}));
+}
+
+void MainWindowTest::malformedOptionsReadAsDefaults_data() {
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<int>("maxRunning");
+    QTest::addColumn<int>("timeoutSeconds");
+    QTest::addColumn<bool>("terminals");
+    QTest::newRow("all three") << QByteArray(
+                                      "[launch]\nmaxRunning=3\ntimeoutSeconds=60\n"
+                                      "terminals=false\n")
+                               << 3 << 60 << false;
+    QTest::newRow("most not a number")
+        << QByteArray("[launch]\nmaxRunning=many\ntimeoutSeconds=60\n") << 0 << 60 << true;
+    QTest::newRow("most too large") << QByteArray("[launch]\nmaxRunning=10001\n") << 0 << 0 << true;
+    QTest::newRow("most negative") << QByteArray("[launch]\nmaxRunning=-1\n") << 0 << 0 << true;
+    QTest::newRow("time limit too large")
+        << QByteArray("[launch]\nmaxRunning=5\ntimeoutSeconds=604801\n") << 5 << 0 << true;
+    QTest::newRow("time limit a fraction")
+        << QByteArray("[launch]\ntimeoutSeconds=1.5\n") << 0 << 0 << true;
+    QTest::newRow("terminals not a truth")
+        << QByteArray("[launch]\nterminals=maybe\n") << 0 << 0 << true;
+    QTest::newRow("another group") << QByteArray("[other]\nmaxRunning=3\n") << 0 << 0 << true;
+    QTest::newRow("not an ini file") << QByteArray("\x00\xff garbage [[[") << 0 << 0 << true;
+}
+
+void MainWindowTest::malformedOptionsReadAsDefaults() {
+    QFETCH(QByteArray, ini);
+    QFETCH(int, maxRunning);
+    QFETCH(int, timeoutSeconds);
+    QFETCH(bool, terminals);
+    auto ws = std::make_unique<TempWorkspace>();
+    ws->write("corvane.ini", ini);
+    Program p(std::move(ws));
+    QVERIFY(p.load());
+    QCOMPARE(readLaunchOptions(p.ws->path("corvane.ini")),
+             (LaunchOptions{maxRunning, timeoutSeconds, terminals}));
+    // Read, never written back.
+    QCOMPARE(p.ws->read("corvane.ini"), ini);
+}
+
+void MainWindowTest::spawnWaitsForAFreeSlot() {
+    // At most 2 at once: the third start waits, through pauses that keep the window alive,
+    // until a run has ended; a stop during that wait starts nothing more.
+    Program p;
+    p.ws->write("corvane.ini", "[launch]\nmaxRunning=2\n");
+    QVERIFY(p.load());
+    p.child<QCheckBox>("CheckSpawn")->setChecked(true);
+    p.box("ListBox")->setPlainText(QStringLiteral("s1\ns2\ns3\ns4\ns5"));
+    p.box("ScriptBox")->setPlainText(QStringLiteral("ping %s"));
+    auto write = [](const QString& path, const QByteArray& bytes) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    };
+    int pauses = 0;
+    QStringList statesWhileWaiting;
+    p.platform.whilePaused = [&](int) {
+        // Every run started goes on (its recorder is this process) until it has a status.
+        const QList<RecordingPlatform::Event> starts =
+            p.platform.eventsOf(RecordingPlatform::Kind::Start);
+        for (const auto& start : starts) {
+            if (!QFile::exists(start.start.pidPath))
+                write(start.start.pidPath, QByteArray::number(getpid()));
+        }
+        ++pauses;
+        if (pauses == 3) {  // s1 and s2 run, s3 waits for a slot
+            p.action("MenuResults")->trigger();
+            auto* table = p.form->resultsWindow()->findChild<QTableWidget*>("RunTable");
+            for (int row = 0; row < table->rowCount(); ++row)
+                statesWhileWaiting.append(table->item(row, 3)->text() + ": " +
+                                          table->item(row, 4)->text());
+        } else if (pauses == 4) {
+            write(starts[0].start.statusPath, "0\n");  // a slot comes free: s3 starts
+        } else if (pauses == 6) {
+            QTest::keyClick(p.box("ListBox"), Qt::Key_Escape);  // s4 waits: the stop
+        }
+    };
+    p.child<QLineEdit>("DelayText")->setText(QStringLiteral("1"));
+    p.child<QPushButton>("RunCommand")->click();
+    QCOMPARE(statesWhileWaiting, (QStringList{"s5: waiting", "s4: waiting", "s3: waiting",
+                                              "s2: running", "s1: running"}));
+    QCOMPARE(p.platform.startedPaths().size(), 3);
+    QCOMPARE(p.platform.pauses(), (QList<int>{1000, 1000, 1000, 1000, 1000, 1000}));
+    QVERIFY(p.ws->read("logs/log.txt")
+                .endsWith("Not started: s4\nStopped by the user after 3 of 5 servers.\n" +
+                          QByteArray(67, '-') + "\n"));
+    auto* table = p.form->resultsWindow()->findChild<QTableWidget*>("RunTable");
+    p.form->resultsWindow()->showNewest();
+    QCOMPARE(table->item(0, 4)->text(), QStringLiteral("not started"));
+    QCOMPARE(table->item(1, 4)->text(), QStringLiteral("not started"));
+    QCOMPARE(table->item(4, 4)->text(), QStringLiteral("exit 0"));
+    QCOMPARE(table->item(1, 2)->text(), QString());  // never had a batch file
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -32,6 +33,10 @@ void DesktopPlatform::prepareStarts(bool terminals) {
 
 qint64 DesktopPlatform::startBatch(const BatchStart& start) {
     return starter_.startBatch(start);
+}
+
+int DesktopPlatform::runDialog(QDialog& dialog) {
+    return dialog.exec();
 }
 
 QString DesktopPlatform::askSaveFile(const QString& caption, const QString& suggestedName) {

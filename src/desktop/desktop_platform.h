@@ -17,6 +17,7 @@ class DesktopPlatform : public Platform {
                       const QString& cancel) override;
     void prepareStarts(bool terminals) override;
     qint64 startBatch(const BatchStart& start) override;
+    int runDialog(QDialog& dialog) override;
     QString askSaveFile(const QString& caption, const QString& suggestedName) override;
     void pause(int milliseconds) override;
     void interruptPause() override;

@@ -18,6 +18,7 @@
 #include "common/app_info.h"
 #include "common/line_end.h"
 #include "common/text_file.h"
+#include "options_window/options_dialog.h"
 #include "resources/program_resources.h"
 #include "results_window/results_window.h"
 #include "ui_form1.h"
@@ -96,6 +97,8 @@ Form1::Form1(const Workspace& workspace, Platform& platform, QWidget* parent)
     connectHandler(platform_, ui_->MenuAbout, &QAction::triggered, this, &Form1::MenuAboutClick);
     connectHandler(platform_, ui_->MenuResults, &QAction::triggered, this,
                    &Form1::MenuResultsClick);
+    connectHandler(platform_, ui_->MenuOptions, &QAction::triggered, this,
+                   &Form1::MenuOptionsClick);
 }
 
 Form1::~Form1() {
@@ -130,6 +133,7 @@ bool Form1::load() {
     ui_->ComboTask->setCurrentIndex(-1);
     ui_->ComboTask->setCurrentText(QStringLiteral("Common Tasks ..."));
     CleanupTemp();
+    options_ = readLaunchOptions(workspace_.settingsFile());
     ensureAboutWindow();
     return true;
 }
@@ -393,7 +397,7 @@ void Form1::MenuAboutClick() {
 
 void Form1::MenuResultsClick() {
     if (!results_) {
-        results_ = new ResultsWindow(launcher_.runs(), workspace_, platform_);
+        results_ = new ResultsWindow(launcher_.runs(), launcher_.watch(), workspace_, platform_);
         connect(results_, &ResultsWindow::retryRequested, this, [this](const QStringList& servers) {
             ui_->ListBox->setPlainText(servers.join(u'\n'));
         });
@@ -402,6 +406,16 @@ void Form1::MenuResultsClick() {
     results_->showNewest();
     results_->raise();
     results_->activateWindow();
+}
+
+void Form1::MenuOptionsClick() {
+    OptionsDialog dialog(options_, this);
+    if (platform_.runDialog(dialog) != QDialog::Accepted)
+        return;
+    // Written only when the user says OK, and kept as they stand even when the file
+    // cannot take them.
+    options_ = dialog.options();
+    writeLaunchOptions(workspace_.settingsFile(), options_);
 }
 
 frmabout& Form1::ensureAboutWindow() {

@@ -65,6 +65,7 @@ class Form1 : public QMainWindow, public LaunchProgress {
     void ExitClick();
     void MenuAboutClick();
     void MenuResultsClick();
+    void MenuOptionsClick();
     void CleanupTemp();
 
     void loadWholeFile(const QString& path, QPlainTextEdit* box);

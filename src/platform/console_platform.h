@@ -16,6 +16,7 @@ class ConsolePlatform : public Platform {
     }
     void prepareStarts(bool terminals) override { starter_.prepareStarts(terminals); }
     qint64 startBatch(const BatchStart& start) override { return starter_.startBatch(start); }
+    int runDialog(QDialog&) override { return 0; }  // nobody to answer: rejected
     QString askSaveFile(const QString&, const QString&) override { return QString(); }
     void pause(int milliseconds) override { pause_.wait(milliseconds); }
     void interruptPause() override { pause_.interrupt(); }

@@ -7,6 +7,7 @@
 #include <exception>
 #include <functional>
 
+class QDialog;
 class QWidget;
 
 // A batch file to start, and where its run is recorded.
@@ -37,6 +38,9 @@ class Platform {
     // output is recorded, and does not wait for it. Returns the started process's id.
     // Throws OperationError when the start fails at once.
     virtual qint64 startBatch(const BatchStart& start) = 0;
+    // Shows a modal dialog until the user closes it; its result (QDialog::Accepted or
+    // QDialog::Rejected).
+    virtual int runDialog(QDialog& dialog) = 0;
     // Asks where to save a file; empty when the user cancels.
     virtual QString askSaveFile(const QString& caption, const QString& suggestedName) = 0;
     // Waits `milliseconds` on the calling thread. The windows go on painting and

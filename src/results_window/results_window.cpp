@@ -54,11 +54,12 @@ QString runsText(qsizetype runs) {
 
 }  // namespace
 
-ResultsWindow::ResultsWindow(RunList& runs, const Workspace& workspace, Platform& platform,
-                             QWidget* parent)
+ResultsWindow::ResultsWindow(RunList& runs, RunWatch& watch, const Workspace& workspace,
+                             Platform& platform, QWidget* parent)
     : QDialog(parent),
       ui_(std::make_unique<Ui::ResultsWindow>()),
       runs_(runs),
+      watch_(watch),
       workspace_(workspace),
       platform_(platform) {
     ui_->setupUi(this);
@@ -69,6 +70,8 @@ ResultsWindow::ResultsWindow(RunList& runs, const Workspace& workspace, Platform
                    &ResultsWindow::RetryButtonClick);
     connectHandler(platform_, ui_->SaveButton, &QPushButton::clicked, this,
                    &ResultsWindow::SaveButtonClick);
+    connectHandler(platform_, ui_->EndButton, &QPushButton::clicked, this,
+                   &ResultsWindow::EndButtonClick);
 }
 
 ResultsWindow::~ResultsWindow() = default;
@@ -104,8 +107,8 @@ void ResultsWindow::refresh() {
     while (table.rowCount() < runs.size()) {
         const Run& run = runs[table.rowCount()];
         table.insertRow(0);
-        const QStringList cells{formatLogDateTime(QLocale(), run.started), modeText(run.mode),
-                                QFileInfo(run.batchPath).fileName(), serversText(run), QString()};
+        const QStringList cells{QString(), modeText(run.mode), QString(), serversText(run),
+                                QString()};
         for (int column = 0; column < cells.size(); ++column) {
             auto* item = new QTableWidgetItem(cells[column]);
             if (run.mode == LaunchMode::Normal)
@@ -114,7 +117,14 @@ void ResultsWindow::refresh() {
         }
     }
     for (int row = 0; row < table.rowCount(); ++row) {
-        const QString state = runs_.state(runs.size() - 1 - row).text();
+        const qsizetype index = runs.size() - 1 - row;
+        const Run& run = runs[index];
+        // A waiting run has its batch file and start once its turn has come.
+        if (table.item(row, BatchFile)->text().isEmpty() && !run.batchPath.isEmpty()) {
+            table.item(row, Started)->setText(formatLogDateTime(QLocale(), run.started));
+            table.item(row, BatchFile)->setText(QFileInfo(run.batchPath).fileName());
+        }
+        const QString state = runs_.state(index).text();
         if (table.item(row, State)->text() != state)
             table.item(row, State)->setText(state);
     }
@@ -188,6 +198,32 @@ void ResultsWindow::RetryButtonClick() {
                                              "than with exit 0.")
                                   .arg(runsText(retry.running)));
     }
+}
+
+void ResultsWindow::EndButtonClick() {
+    const qsizetype selected = selectedRun();
+    if (selected < 0)
+        return;
+    const int launch = runs_.runs()[selected].launch;
+    QList<qsizetype> running;
+    for (qsizetype i = 0; i < runs_.runs().size(); ++i) {
+        if (runs_.runs()[i].launch == launch && runs_.state(i).kind == RunState::Running)
+            running.append(i);
+    }
+    if (running.isEmpty()) {
+        platform_.showMessage(kApplicationTitle,
+                              QStringLiteral("No batch file of this launch is running."));
+        return;
+    }
+    const QString question =
+        running.size() == 1
+            ? QStringLiteral("End the 1 running batch file of this launch?")
+            : QStringLiteral("End the %1 running batch files of this launch?").arg(running.size());
+    if (!platform_.askToProceed(kApplicationTitle, question, QStringLiteral("&End"),
+                                QStringLiteral("Cancel")))
+        return;
+    watch_.end(running);
+    refresh();
 }
 
 void ResultsWindow::SaveButtonClick() {

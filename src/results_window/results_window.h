@@ -10,6 +10,7 @@
 #include "platform/platform.h"
 #include "runs/output_follower.h"
 #include "runs/run_list.h"
+#include "runs/run_watch.h"
 
 namespace Ui {
 class ResultsWindow;
@@ -22,7 +23,7 @@ class ResultsWindow : public QDialog {
     Q_OBJECT
 
   public:
-    ResultsWindow(RunList& runs, const Workspace& workspace, Platform& platform,
+    ResultsWindow(RunList& runs, RunWatch& watch, const Workspace& workspace, Platform& platform,
                   QWidget* parent = nullptr);
     ~ResultsWindow() override;
 
@@ -43,9 +44,11 @@ class ResultsWindow : public QDialog {
     qsizetype selectedRun() const;
     void RetryButtonClick();
     void SaveButtonClick();
+    void EndButtonClick();
 
     std::unique_ptr<Ui::ResultsWindow> ui_;
     RunList& runs_;
+    RunWatch& watch_;
     Workspace workspace_;
     Platform& platform_;
     QTimer updates_;

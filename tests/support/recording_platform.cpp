@@ -46,6 +46,13 @@ qint64 RecordingPlatform::startBatch(const BatchStart& batch) {
     return 0;
 }
 
+int RecordingPlatform::runDialog(QDialog& dialog) {
+    events.append(event(Kind::Dialog));
+    if (whileDialogOpen)
+        whileDialogOpen(dialog);
+    return dialogAnswer;
+}
+
 QString RecordingPlatform::askSaveFile(const QString& caption, const QString& suggestedName) {
     Event ask = event(Kind::AskSaveFile, suggestedName);
     ask.caption = caption;

@@ -9,7 +9,7 @@
 // Records what the program asks of the outside world, in order, and does none of it.
 class RecordingPlatform : public Platform {
   public:
-    enum class Kind { Message, Start, Pause, OpenPage, Repaint, AskSaveFile, Question };
+    enum class Kind { Message, Start, Pause, OpenPage, Repaint, AskSaveFile, Question, Dialog };
     struct Event {
         Kind kind = Kind::Message;
         QString caption;  // message boxes
@@ -27,6 +27,9 @@ class RecordingPlatform : public Platform {
         preparedWithTerminals = terminals;
     }
     qint64 startBatch(const BatchStart& start) override;
+    // Records the dialog, lets `whileDialogOpen` work it as a user would, and answers
+    // `dialogAnswer`.
+    int runDialog(QDialog& dialog) override;
     QString askSaveFile(const QString& caption, const QString& suggestedName) override;
     void pause(int milliseconds) override;
     void interruptPause() override { ++interruptedPauses; }
@@ -63,6 +66,8 @@ class RecordingPlatform : public Platform {
     // Whether a start keeps its file's bytes in `fileAtStart`; a benchmark's batch file of
     // a million servers would cost it a read of 30 MB that no real start makes.
     bool keepsStartedFiles = true;
+    std::function<void(QDialog& dialog)> whileDialogOpen;
+    int dialogAnswer = 0;  // QDialog::Rejected
     // The answer to every question whether to go ahead; the buttons of the last one.
     bool proceedAnswer = false;
     QStringList lastButtons;
