@@ -148,6 +148,7 @@ class MainWindowTest : public QObject {
     void malformedOptionsReadAsDefaults_data();
     void malformedOptionsReadAsDefaults();
     void spawnWaitsForAFreeSlot();
+    void endRunningAsksAndEnds();
     void commandLineWritesWhatTheWindowWrites_data();
     void commandLineWritesWhatTheWindowWrites();
 };
@@ -1411,6 +1412,46 @@ void MainWindowTest::spawnWaitsForAFreeSlot() {
     QCOMPARE(table->item(1, 4)->text(), QStringLiteral("not started"));
     QCOMPARE(table->item(4, 4)->text(), QStringLiteral("exit 0"));
     QCOMPARE(table->item(1, 2)->text(), QString());  // never had a batch file
+}
+
+void MainWindowTest::endRunningAsksAndEnds() {
+    Program p;
+    QVERIFY(p.load());
+    p.child<QCheckBox>("CheckSpawn")->setChecked(true);
+    p.box("ListBox")->setPlainText(QStringLiteral("alpha\nbeta"));
+    p.box("ScriptBox")->setPlainText(QStringLiteral("ssh %s uptime"));
+    p.child<QPushButton>("RunCommand")->click();
+    const QList<RecordingPlatform::Event> starts =
+        p.platform.eventsOf(RecordingPlatform::Kind::Start);
+    // alpha's recorder: a process in a session of its own, as the real recorder's shell is;
+    // beta has ended.
+    qint64 recorder = 0;
+    QVERIFY(QProcess::startDetached("setsid", {"sleep", "30"}, QString(), &recorder));
+    QTRY_VERIFY(QFile::exists(QStringLiteral("/proc/%1").arg(recorder)));
+    auto write = [](const QString& path, const QByteArray& bytes) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    };
+    write(starts[0].start.pidPath, QByteArray::number(recorder));
+    write(starts[1].start.statusPath, "0\n");
+    p.action("MenuResults")->trigger();
+    auto* end = p.form->resultsWindow()->findChild<QPushButton*>("EndButton");
+    QCOMPARE(end->text(), QStringLiteral("&End running"));
+
+    end->click();  // answered Cancel
+    QCOMPARE(p.platform.eventsOf(RecordingPlatform::Kind::Question).last().text,
+             QStringLiteral("End the 1 running batch file of this launch?"));
+    QCOMPARE(p.platform.lastButtons, (QStringList{"&End", "Cancel"}));
+    QCOMPARE(::kill(static_cast<pid_t>(recorder), 0), 0);
+
+    p.platform.proceedAnswer = true;
+    end->click();
+    auto* table = p.form->resultsWindow()->findChild<QTableWidget*>("RunTable");
+    QCOMPARE(table->item(1, 4)->text(), QStringLiteral("ended by the user"));
+    QTRY_VERIFY(!QFile::exists(QStringLiteral("/proc/%1").arg(recorder)));  // its group ended
+    end->click();                                                           // nothing runs any more
+    QCOMPARE(p.platform.messages().last(),
+             QStringLiteral("No batch file of this launch is running."));
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include <QApplication>
+#include <QSettings>
 #include <QStandardPaths>
 #include <cstdio>
 
@@ -72,6 +73,7 @@ class EndToEndTest : public QObject {
     void terminalWindowWhenInstalled();
     void xtermShowsTheRunsTitle();
     void resultsAndRetryFailed();
+    void optionsKeptAcrossARestart();
     void savedSessionAsShown();
 
   private:
@@ -474,6 +476,51 @@ void EndToEndTest::resultsAndRetryFailed() {
     QTest::qWait(500);
     QCOMPARE(lines(p.read("out.txt")).size(), 4);
     QCOMPARE(lines(p.read("out.txt")).last(), QStringLiteral("beta"));
+}
+
+void EndToEndTest::optionsKeptAcrossARestart() {
+    QSettings::Format ini = QSettings::IniFormat;
+    {
+        Program p;
+        QVERIFY(p.start());
+        p.keysToMain({"alt+o"});
+        const qulonglong dialog = p.waitForOtherWindow("Options");
+        QVERIFY2(dialog, "the Options dialog did not open");
+        // The first spin box has the focus; Tab goes on to the time limit, then the box.
+        desktop::keys({"ctrl+a"});
+        desktop::type("3");
+        desktop::keys({"Tab", "ctrl+a"});
+        desktop::type("90");
+        desktop::keys({"Tab", "space", "Return"});
+        QVERIFY(p.windowGone(dialog));
+        const QSettings saved(p.path("corvane.ini"), ini);
+        QCOMPARE(saved.value("launch/maxRunning").toInt(), 3);
+        QCOMPARE(saved.value("launch/timeoutSeconds").toInt(), 90);
+        QCOMPARE(saved.value("launch/terminals").toString(), QStringLiteral("false"));
+
+        // Started again in the same folder, the dialog shows what the file holds: OK
+        // writes it back unchanged, Esc writes nothing.
+        p.keysToMain({"alt+t", "x"});
+        QVERIFY(p.waitForExit(10000));
+        Program again(Program::SameFolder{p});
+        QVERIFY(again.start());
+        QFile::remove(p.path("corvane.ini"));
+        again.keysToMain({"alt+o"});
+        const qulonglong reopened = again.waitForOtherWindow("Options");
+        QVERIFY(reopened);
+        again.keysTo(reopened, {"Escape"});
+        QVERIFY(again.windowGone(reopened));
+        QVERIFY(!QFileInfo::exists(p.path("corvane.ini")));
+        again.keysToMain({"alt+o"});
+        const qulonglong third = again.waitForOtherWindow("Options");
+        QVERIFY(third);
+        again.keysTo(third, {"Return"});
+        QVERIFY(again.windowGone(third));
+        const QSettings kept(p.path("corvane.ini"), ini);
+        QCOMPARE(kept.value("launch/maxRunning").toInt(), 3);
+        QCOMPARE(kept.value("launch/timeoutSeconds").toInt(), 90);
+        QCOMPARE(kept.value("launch/terminals").toString(), QStringLiteral("false"));
+    }
 }
 
 // A session as an administrator has it, saved for later so that nothing runs; it is
