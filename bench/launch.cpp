@@ -19,13 +19,15 @@
 //   cli      corvane run of a 100,000-server normal launch, exec to exit; floor: awk
 //            writing the same batch file and the recorder running it; and corvane
 //            --version; floor: a minimal Qt Core program printing a line
+//   fanout   corvane run, Spawn Mode, 1,000 servers at most 20 at once, no terminal;
+//            floor: xargs -P 20 with the same recorded command lines; peer: parallel -j 20
 //   results  the Results window showing a run that prints as fast as it can, the share of a
 //            core the program takes; floor: reading what the run adds every 500 ms;
 //            and Exit with 20,000 runs' files in the temp folder; floor: find -delete
 //   huge     the largest collection a text box takes (16 MiB) loaded and launched in each
 //            mode, nothing started; only when asked for
-// Usage: build/bench/launch [normal|startup|spawn [servers]|cli|results|huge]   (default: all but
-// huge)
+// Usage: build/bench/launch [normal|startup|spawn [servers]|cli|fanout|results|huge]   (default:
+// all but huge)
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -42,6 +44,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -55,6 +58,7 @@
 
 #include "batch_engine/unsafe_names.h"
 #include "common/date_time_format.h"
+#include "common/text_file.h"
 #include "common/workspace.h"
 #include "desktop/desktop_platform.h"
 #include "main_window/font_warm_up.h"
@@ -729,6 +733,83 @@ void commandLineCases() {
     printRatio("cli-startup", median(ours), median(floors), 0);
 }
 
+// corvane run of a Spawn Mode launch of 1,000 servers (template "true %s", delay 0, at
+// most 20 at once, no terminal), exec to exit: from before the first start until the last
+// recorder has ended; floor: xargs -P 20 running the same 1,000 recorded command lines;
+// and GNU parallel -j 20 with the same lines, where it is installed. Medians of three.
+void fanOutCase() {
+    QTemporaryDir dir;
+    const Workspace workspace(dir.path());
+    for (const char* folder : {"collections", "scripts", "temp", "logs"})
+        QDir(dir.path()).mkdir(QString::fromLatin1(folder));
+    const QString program = workspace.path(QStringLiteral("corvane"));
+    QFile::copy(QStringLiteral(CORVANE_PROGRAM), program);
+    const int servers = 1000;
+    writeFile(workspace.collectionFile(QStringLiteral("servers.txt")),
+              serverNames(servers).join(u'\n').toUtf8() + '\n');
+    writeFile(workspace.templateFile(QStringLiteral("true.txt")), "true %s");
+    // The floor's batch files and the recorder's command line for each, once in xargs's
+    // quoting and once in the shell's, for parallel.
+    QByteArray xargsLines;
+    QByteArray shellLines;
+    const QString floorFolder = dir.filePath(QStringLiteral("floor"));
+    QDir().mkpath(floorFolder);
+    for (int i = 1; i <= servers; ++i) {
+        Run run;
+        run.batchPath = QDir(floorFolder).filePath(QStringLiteral("temp%1.bat").arg(i));
+        run.tag = QStringLiteral("floor");
+        writeFile(run.batchPath, "true " + serverName(i).toUtf8() + '\n');
+        const QString command = QStringLiteral("echo $$ > %1; /bin/sh %2; echo $? > %3")
+                                    .arg(run.pidPath(), run.batchPath, run.statusPath());
+        const QByteArray options = "--quiet --return --flush --echo never --command ";
+        xargsLines += options + '"' + command.toUtf8() + "\" " + run.outputPath().toUtf8() + '\n';
+        shellLines += "/usr/bin/script " + options + '\'' + command.toUtf8() + "' " +
+                      run.outputPath().toUtf8() + '\n';
+    }
+    const QString xargsFile = dir.filePath(QStringLiteral("xargs.txt"));
+    const QString shellFile = dir.filePath(QStringLiteral("parallel.txt"));
+    writeFile(xargsFile, xargsLines);
+    writeFile(shellFile, shellLines);
+    const bool parallel = !QStandardPaths::findExecutable(QStringLiteral("parallel")).isEmpty();
+    QList<double> ours;
+    QList<double> floors;
+    QList<double> peers;
+    for (int i = 0; i < 3; ++i) {
+        removeFilesIn(workspace.tempFolder());
+        ours.append(timedProcess(
+            program,
+            {QStringLiteral("run"), QStringLiteral("--collection"), QStringLiteral("servers.txt"),
+             QStringLiteral("--template"), QStringLiteral("true.txt"), QStringLiteral("--spawn"),
+             QStringLiteral("--max-running"), QStringLiteral("20"),
+             QStringLiteral("--no-terminal")},
+            dir.path()));
+        if (QDir(workspace.tempFolder()).entryList({QStringLiteral("*.status")}).size() != servers)
+            qFatal("corvane run did not run every server");
+        floors.append(timedProcess(
+            QStringLiteral("xargs"),
+            {QStringLiteral("-P"), QStringLiteral("20"), QStringLiteral("-L"), QStringLiteral("1"),
+             QStringLiteral("-a"), xargsFile, QStringLiteral("/usr/bin/script")}));
+        if (QDir(floorFolder).entryList({QStringLiteral("*.status")}).size() != servers)
+            qFatal("xargs did not run every server");
+        // The recorders' files go before the next turn; the batch files stay.
+        for (const QString& name : QDir(floorFolder).entryList({QStringLiteral("*.floor.*")}))
+            QFile::remove(QDir(floorFolder).filePath(name));
+        if (parallel) {
+            peers.append(timedProcess(
+                QStringLiteral("parallel"),
+                {QStringLiteral("-j"), QStringLiteral("20"), QStringLiteral("-a"), shellFile}));
+        }
+    }
+    printRatio("fanout-1k", median(ours), median(floors), 0);
+    std::printf(
+        "note case=fanout-1k ours=\"corvane run --spawn --max-running 20 --no-terminal\"\n");
+    if (parallel)
+        std::printf("peer case=fanout-1k tool=parallel ms=%.1f\n", median(peers));
+    else
+        std::printf("peer case=fanout-1k tool=parallel missing\n");
+    std::fflush(stdout);
+}
+
 void hugeCase(const QString& mode) {
     Bench bench;
     QFile file(bench.workspace.collectionFile(QStringLiteral("huge.txt")));
@@ -860,6 +941,8 @@ int main(int argc, char* argv[]) {
     }
     if (only.isEmpty() || only == u"cli")
         commandLineCases();
+    if (only.isEmpty() || only == u"fanout")
+        fanOutCase();
     if (only.isEmpty() || only == u"results") {
         inChild(QStringLiteral("results"), 0);
         inChild(QStringLiteral("quit"), 20000);

@@ -10,8 +10,9 @@ cd "$(dirname "$0")/.."
 packages=(cmake g++ make qt6-base-dev libfontconfig-dev fonts-liberation iputils-ping bind9-dnsutils)
 # The tests also drive the program under an X server of their own with a window manager,
 # run batch files in a real terminal, and check the desktop entry and the AppStream
-# metadata.
-test_packages=(xvfb openbox x11-utils xdotool xterm xfonts-base desktop-file-utils appstream)
+# metadata; the benchmark sets GNU parallel beside the program.
+test_packages=(xvfb openbox x11-utils xdotool xterm xfonts-base desktop-file-utils appstream
+    parallel)
 
 install_missing() {
     local missing=()
