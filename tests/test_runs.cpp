@@ -173,27 +173,31 @@ void RunsTest::terminalThatNeverRanTheBatchFile() {
 }
 
 void RunsTest::earlierProgramRunsRecorderIsNotRead() {
-    // A program run leaves a run going and ends; the next program run empties the temp
-    // folder and numbers its batch files from 1 again. The earlier recorder writes its
-    // exit status while the new run goes, and after the new run has ended.
+    // A program run leaves runs going and ends; the next program run empties the temp
+    // folder and numbers its batch files from 1 again. The earlier recorders write their
+    // exit statuses while the new runs go, and after one of them has ended.
     TempWorkspace ws;
     DesktopPlatform platform(QStringLiteral("/bin/sh"), {});
     RunList earlier;
-    startRecorded(platform, earlier, ws, 1, "sleep 1\nexit 7\n");
-    startRecorded(platform, earlier, ws, 2, "sleep 3\nexit 0\n");
-    QTRY_COMPARE_WITH_TIMEOUT(stateText(earlier, 0), QStringLiteral("running"), 5000);
+    const QByteArray started = "touch '" + ws.path("started").toUtf8() + "%1'\n";
+    startRecorded(platform, earlier, ws, 1,
+                  QString::fromUtf8(started).arg(1).toUtf8() + "sleep 1\nexit 7\n");
+    startRecorded(platform, earlier, ws, 2,
+                  QString::fromUtf8(started).arg(2).toUtf8() + "sleep 2\nexit 0\n");
+    // Both earlier batch files have been read by their shells.
+    QTRY_VERIFY_WITH_TIMEOUT(ws.exists("started1") && ws.exists("started2"), 5000);
     removeFilesIn(ws.path("temp"));
 
     RunList later;
     QVERIFY(later.tag() != earlier.tag());
-    startRecorded(platform, later, ws, 1, "sleep 2\nexit 0\n");
+    startRecorded(platform, later, ws, 1, "sleep 5\nexit 0\n");
     startRecorded(platform, later, ws, 2, "echo failing\nexit 3\n");
-    QTRY_COMPARE_WITH_TIMEOUT(stateText(later, 1), QStringLiteral("exit 3"), 10000);
-    QTest::qWait(1500);  // the earlier temp1 has ended with 7 meanwhile
+    // Until both earlier recorders have written, nothing of the later runs is read.
+    QTRY_COMPARE_WITH_TIMEOUT(stateText(earlier, 0), QStringLiteral("exit 7"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(stateText(earlier, 1), QStringLiteral("exit 0"), 10000);
     QCOMPARE(stateText(later, 0), QStringLiteral("running"));
+    QTRY_COMPARE_WITH_TIMEOUT(stateText(later, 1), QStringLiteral("exit 3"), 10000);
     QTRY_COMPARE_WITH_TIMEOUT(stateText(later, 0), QStringLiteral("exit 0"), 10000);
-    QTest::qWait(1000);  // the earlier temp2 has ended with 0 meanwhile
-    QCOMPARE(stateText(later, 1), QStringLiteral("exit 3"));
     QCOMPARE(later.retry(later.runs()[1].launch).servers, QStringList{"alpha"});
     QVERIFY(later.output(1).contains("failing"));
 }
