@@ -679,21 +679,32 @@ double timedProcess(const QString& program, const QStringList& arguments,
     return (monotonicNs() - started) / 1e6;
 }
 
+// The built program in a workspace of its own, with the collection servers.txt of
+// `servers` servers and the template true.txt ("true %s").
+struct ProgramWorkspace {
+    explicit ProgramWorkspace(int servers) : workspace(dir.path()) {
+        for (const char* folder : {"collections", "scripts", "temp", "logs"})
+            QDir(dir.path()).mkdir(QString::fromLatin1(folder));
+        QFile::copy(QStringLiteral(CORVANE_PROGRAM), program);
+        writeFile(workspace.collectionFile(QStringLiteral("servers.txt")),
+                  serverNames(servers).join(u'\n').toUtf8() + '\n');
+        writeFile(workspace.templateFile(QStringLiteral("true.txt")), "true %s");
+    }
+    QTemporaryDir dir;
+    Workspace workspace;
+    QString program = workspace.path(QStringLiteral("corvane"));
+};
+
 // corvane run of a 100,000-server normal launch (template "true %s", no terminal) from
 // exec to exit, against awk writing the same batch file and the recorder running it; and
 // corvane --version against a minimal Qt Core program that prints a line. Medians of
 // five runs of each, in turns.
 void commandLineCases() {
-    QTemporaryDir dir;
-    const Workspace workspace(dir.path());
-    for (const char* folder : {"collections", "scripts", "temp", "logs"})
-        QDir(dir.path()).mkdir(QString::fromLatin1(folder));
-    const QString program = workspace.path(QStringLiteral("corvane"));
-    QFile::copy(QStringLiteral(CORVANE_PROGRAM), program);
     const int servers = 100000;
-    writeFile(workspace.collectionFile(QStringLiteral("servers.txt")),
-              serverNames(servers).join(u'\n').toUtf8() + '\n');
-    writeFile(workspace.templateFile(QStringLiteral("true.txt")), "true %s");
+    const ProgramWorkspace space(servers);
+    const QTemporaryDir& dir = space.dir;
+    const Workspace& workspace = space.workspace;
+    const QString& program = space.program;
     const QString floorBatch = dir.filePath(QStringLiteral("floor.bat"));
     Run floorRun;
     floorRun.batchPath = floorBatch;
@@ -738,16 +749,11 @@ void commandLineCases() {
 // recorder has ended; floor: xargs -P 20 running the same 1,000 recorded command lines;
 // and GNU parallel -j 20 with the same lines, where it is installed. Medians of three.
 void fanOutCase() {
-    QTemporaryDir dir;
-    const Workspace workspace(dir.path());
-    for (const char* folder : {"collections", "scripts", "temp", "logs"})
-        QDir(dir.path()).mkdir(QString::fromLatin1(folder));
-    const QString program = workspace.path(QStringLiteral("corvane"));
-    QFile::copy(QStringLiteral(CORVANE_PROGRAM), program);
     const int servers = 1000;
-    writeFile(workspace.collectionFile(QStringLiteral("servers.txt")),
-              serverNames(servers).join(u'\n').toUtf8() + '\n');
-    writeFile(workspace.templateFile(QStringLiteral("true.txt")), "true %s");
+    const ProgramWorkspace space(servers);
+    const QTemporaryDir& dir = space.dir;
+    const Workspace& workspace = space.workspace;
+    const QString& program = space.program;
     // The floor's batch files and the recorder's command line for each, once in xargs's
     // quoting and once in the shell's, for parallel.
     QByteArray xargsLines;

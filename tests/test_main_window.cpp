@@ -32,6 +32,12 @@ namespace {
 const QString kStamp = QStringLiteral("12/6/2026 5:21:13 AM");
 
 // A started program: its workspace, the recording platform and the loaded main window.
+// Writes a file at an absolute path, as a recorder or a test's stand-in for one would.
+void writeAt(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+}
+
 struct Program {
     explicit Program(std::unique_ptr<TempWorkspace> workspace = std::make_unique<TempWorkspace>())
         : ws(std::move(workspace)) {
@@ -1035,10 +1041,6 @@ void MainWindowTest::resultsWindow() {
              qPrintable(starts[1].start.outputPath));
     QCOMPARE(starts[1].start.statusPath, starts[1].start.outputPath.chopped(4) + ".status");
     QCOMPARE(starts[1].start.pidPath, starts[1].start.outputPath.chopped(4) + ".pid");
-    auto write = [](const QString& path, const QByteArray& bytes) {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-    };
     auto bytesAt = [](const QString& path) {
         QFile file(path);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
@@ -1047,12 +1049,12 @@ void MainWindowTest::resultsWindow() {
     // What the recorders leave: alpha ended well, beta with 2, gamma's terminal closed.
     const qint64 gone = deadProcessId();
     for (int i = 0; i < 3; ++i) {
-        write(starts[i].start.outputPath,
-              QStringLiteral("Script started on today\nup %1 days\r\n").arg(i + 1).toUtf8());
-        write(starts[i].start.pidPath, QByteArray::number(gone));
+        writeAt(starts[i].start.outputPath,
+                QStringLiteral("Script started on today\nup %1 days\r\n").arg(i + 1).toUtf8());
+        writeAt(starts[i].start.pidPath, QByteArray::number(gone));
     }
-    write(starts[0].start.statusPath, "0\n");
-    write(starts[1].start.statusPath, "2\n");
+    writeAt(starts[0].start.statusPath, "0\n");
+    writeAt(starts[1].start.statusPath, "2\n");
 
     p.action("MenuResults")->trigger();
     ResultsWindow* results = p.form->resultsWindow();
@@ -1137,14 +1139,10 @@ void MainWindowTest::retryWithRunsStillGoing() {
     p.child<QPushButton>("RunCommand")->click();
     const QList<RecordingPlatform::Event> starts =
         p.platform.eventsOf(RecordingPlatform::Kind::Start);
-    auto write = [](const QString& path, const QByteArray& bytes) {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-    };
     // alpha and beta still going, gamma ended well.
     for (const auto& start : starts)
-        write(start.start.pidPath, QByteArray::number(getpid()));
-    write(starts[2].start.statusPath, "0\n");
+        writeAt(start.start.pidPath, QByteArray::number(getpid()));
+    writeAt(starts[2].start.statusPath, "0\n");
     p.action("MenuResults")->trigger();
     auto* retry = p.form->resultsWindow()->findChild<QPushButton*>("RetryButton");
     p.box("ListBox")->setPlainText(QStringLiteral("unchanged"));
@@ -1155,7 +1153,7 @@ void MainWindowTest::retryWithRunsStillGoing() {
     QCOMPARE(p.box("ListBox")->toPlainText(), QStringLiteral("unchanged"));
 
     // beta fails while alpha goes on: beta alone is retried, and the message says so.
-    write(starts[1].start.statusPath, "3\n");
+    writeAt(starts[1].start.statusPath, "3\n");
     retry->click();
     QCOMPARE(p.box("ListBox")->toPlainText(), QStringLiteral("beta"));
     QCOMPARE(p.platform.messages().last(),
@@ -1370,10 +1368,6 @@ void MainWindowTest::spawnWaitsForAFreeSlot() {
     p.child<QCheckBox>("CheckSpawn")->setChecked(true);
     p.box("ListBox")->setPlainText(QStringLiteral("s1\ns2\ns3\ns4\ns5"));
     p.box("ScriptBox")->setPlainText(QStringLiteral("ping %s"));
-    auto write = [](const QString& path, const QByteArray& bytes) {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-    };
     int pauses = 0;
     QStringList statesWhileWaiting;
     p.platform.whilePaused = [&](int) {
@@ -1382,7 +1376,7 @@ void MainWindowTest::spawnWaitsForAFreeSlot() {
             p.platform.eventsOf(RecordingPlatform::Kind::Start);
         for (const auto& start : starts) {
             if (!QFile::exists(start.start.pidPath))
-                write(start.start.pidPath, QByteArray::number(getpid()));
+                writeAt(start.start.pidPath, QByteArray::number(getpid()));
         }
         ++pauses;
         if (pauses == 3) {  // s1 and s2 run, s3 waits for a slot
@@ -1392,7 +1386,7 @@ void MainWindowTest::spawnWaitsForAFreeSlot() {
                 statesWhileWaiting.append(table->item(row, 3)->text() + ": " +
                                           table->item(row, 4)->text());
         } else if (pauses == 4) {
-            write(starts[0].start.statusPath, "0\n");  // a slot comes free: s3 starts
+            writeAt(starts[0].start.statusPath, "0\n");  // a slot comes free: s3 starts
         } else if (pauses == 6) {
             QTest::keyClick(p.box("ListBox"), Qt::Key_Escape);  // s4 waits: the stop
         }
@@ -1428,12 +1422,8 @@ void MainWindowTest::endRunningAsksAndEnds() {
     qint64 recorder = 0;
     QVERIFY(QProcess::startDetached("setsid", {"sleep", "30"}, QString(), &recorder));
     QTRY_VERIFY(QFile::exists(QStringLiteral("/proc/%1").arg(recorder)));
-    auto write = [](const QString& path, const QByteArray& bytes) {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-    };
-    write(starts[0].start.pidPath, QByteArray::number(recorder));
-    write(starts[1].start.statusPath, "0\n");
+    writeAt(starts[0].start.pidPath, QByteArray::number(recorder));
+    writeAt(starts[1].start.statusPath, "0\n");
     p.action("MenuResults")->trigger();
     auto* end = p.form->resultsWindow()->findChild<QPushButton*>("EndButton");
     QCOMPARE(end->text(), QStringLiteral("&End running"));
