@@ -1,19 +1,13 @@
 #include "batch_engine/launcher.h"
 
-#include "batch_engine/launch_record.h"
-#include "batch_engine/stoppable_launch.h"
-#include "batch_engine/unsafe_names.h"
-
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 #include <QScopeGuard>
-#include <algorithm>
-#include <limits>
 
-#include "common/app_info.h"
-#include "common/date_time_format.h"
+#include "batch_engine/launch_record.h"
+#include "batch_engine/stoppable_launch.h"
+#include "batch_engine/unsafe_names.h"
 #include "common/errors.h"
 #include "common/line_end.h"
 #include "common/text_file.h"
