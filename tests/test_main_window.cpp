@@ -1406,6 +1406,11 @@ void MainWindowTest::spawnWaitsForAFreeSlot() {
     QCOMPARE(table->item(1, 4)->text(), QStringLiteral("not started"));
     QCOMPARE(table->item(4, 4)->text(), QStringLiteral("exit 0"));
     QCOMPARE(table->item(1, 2)->text(), QString());  // never had a batch file
+    table->selectRow(1);
+    p.form->resultsWindow()->findChild<QPushButton*>("SaveButton")->click();
+    QCOMPARE(p.platform.messages().last(),
+             QStringLiteral("s4 has not started: there is no output to save."));
+    QCOMPARE(p.platform.eventsOf(RecordingPlatform::Kind::AskSaveFile).size(), 0);
 }
 
 void MainWindowTest::endRunningAsksAndEnds() {

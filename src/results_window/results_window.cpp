@@ -230,6 +230,12 @@ void ResultsWindow::SaveButtonClick() {
     const qsizetype run = selectedRun();
     if (run < 0)
         return;
+    if (runs_.runs()[run].batchPath.isEmpty()) {
+        platform_.showMessage(kApplicationTitle,
+                              QStringLiteral("%1 has not started: there is no output to save.")
+                                  .arg(serversText(runs_.runs()[run])));
+        return;
+    }
     const QString suggested = QDir::home().filePath(
         QFileInfo(runs_.runs()[run].batchPath).completeBaseName() + QStringLiteral("-output.txt"));
     const QString path = platform_.askSaveFile(QStringLiteral("Save output"), suggested);
