@@ -201,11 +201,10 @@ class ConsoleProgress : public LaunchProgress {
     void keepAlive() override { QCoreApplication::processEvents(); }
     void setStoppable(bool) override {}
     bool stopRequested() const override { return stop; }
-    void started(const Run&) override { ++starts; }
+    void started(const Run&) override {}
     void savedForLater(const QString& path) override { saved = path; }
 
     bool stop = false;
-    qsizetype starts = 0;
     QString saved;
 };
 

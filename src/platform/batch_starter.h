@@ -36,8 +36,6 @@ class BatchStarter {
     // Starts the batch file and does not wait for it; its process id. Throws
     // OperationError when the start fails at once.
     qint64 startBatch(const BatchStart& start);
-    // Whether the starts show a terminal window; known after prepareStarts().
-    bool showsTerminal() const { return terminal_ && !terminal_->isEmpty(); }
 
   private:
     // Collects the exit of the processes started so far, so none lingers as a zombie.

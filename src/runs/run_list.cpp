@@ -5,7 +5,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QLocale>
 #include <QRandomGenerator>
 #include <QSaveFile>
 #include <cerrno>
@@ -13,6 +12,7 @@
 #include "common/errors.h"
 #include "common/text_file.h"
 #include "model/server_lines.h"
+#include "runs/output_follower.h"
 #include "runs/terminal_text.h"
 
 namespace {
@@ -83,9 +83,7 @@ QString RunList::newTag() {
 }
 
 void RunList::add(Run run) {
-    runs_.append(std::move(run));
-    lastKnown_.append(RunState{RunState::Running, 0});
-    cleanedUp_.append(false);
+    lastKnown_[plan(std::move(run))] = RunState{RunState::Running, 0};
 }
 
 qsizetype RunList::plan(Run run) {
@@ -166,17 +164,10 @@ void RunList::noteStatesBeforeCleanUp() {
 }
 
 QString RunList::output(qsizetype index, qint64 maxBytes) {
-    const bool ended = state(index).kind != RunState::Running;
-    qint64 leftOut = 0;
-    const QByteArray recorded = readFileTail(runs_[index].outputPath(), maxBytes, &leftOut);
-    TerminalText screen(leftOut == 0);
-    screen.add(recorded);
-    QString text = screen.takeFinished() + screen.heldBack(ended) + screen.currentLine();
-    if (leftOut > 0) {
-        text.prepend(QStringLiteral("[%1 bytes before this were left out]\n")
-                         .arg(QLocale().toString(leftOut)));
-    }
-    return text;
+    // A first look of the follower is what the Results window shows of it.
+    OutputFollower follower(runs_[index].outputPath(), maxBytes);
+    const OutputFollower::Change shown = *follower.look(state(index).kind != RunState::Running);
+    return shown.added + shown.tail;
 }
 
 void RunList::saveOutput(qsizetype index, const QString& path,

@@ -35,7 +35,7 @@ class FakeWindow : public LaunchProgress {
         stoppableChanges.append(on);
     }
     bool stopRequested() const override { return stop; }
-    void started(const Run&) override { ++starts; }
+    void started(const Run&) override {}
     void savedForLater(const QString& path) override { saved.append(path); }
 
     QString listBox;
@@ -51,6 +51,5 @@ class FakeWindow : public LaunchProgress {
     bool stoppable = false;
     QList<bool> stoppableChanges;
     bool stop = false;
-    int starts = 0;
     QStringList saved;
 };
