@@ -67,6 +67,14 @@ struct Program {
         QListWidget* list = listFile();
         list->setCurrentItem(list->findItems(name, Qt::MatchExactly).value(0));
     }
+    // A Spawn Mode launch of `servers` with "ssh %s uptime", clicked; the starts it made.
+    QList<RecordingPlatform::Event> launchSpawn(const QString& servers) {
+        child<QCheckBox>("CheckSpawn")->setChecked(true);
+        box("ListBox")->setPlainText(servers);
+        box("ScriptBox")->setPlainText(QStringLiteral("ssh %s uptime"));
+        child<QPushButton>("RunCommand")->click();
+        return platform.eventsOf(RecordingPlatform::Kind::Start);
+    }
 
     std::unique_ptr<TempWorkspace> ws;
     RecordingPlatform platform;
@@ -1027,12 +1035,8 @@ void MainWindowTest::resultsWindow() {
     Program p;
     QVERIFY(p.load());
     p.showActive();
-    p.child<QCheckBox>("CheckSpawn")->setChecked(true);
-    p.box("ListBox")->setPlainText(QStringLiteral("alpha\nbeta\ngamma"));
-    p.box("ScriptBox")->setPlainText(QStringLiteral("ssh %s uptime"));
-    p.child<QPushButton>("RunCommand")->click();
     const QList<RecordingPlatform::Event> starts =
-        p.platform.eventsOf(RecordingPlatform::Kind::Start);
+        p.launchSpawn(QStringLiteral("alpha\nbeta\ngamma"));
     QCOMPARE(starts.size(), 3);
     QCOMPARE(starts[1].start.title, QStringLiteral("corvane: beta (temp2.bat)"));
     // The recorder's files beside the batch file carry the program run's own mark.
@@ -1133,12 +1137,8 @@ void MainWindowTest::resultsWindow() {
 void MainWindowTest::retryWithRunsStillGoing() {
     Program p;
     QVERIFY(p.load());
-    p.child<QCheckBox>("CheckSpawn")->setChecked(true);
-    p.box("ListBox")->setPlainText(QStringLiteral("alpha\nbeta\ngamma"));
-    p.box("ScriptBox")->setPlainText(QStringLiteral("ssh %s uptime"));
-    p.child<QPushButton>("RunCommand")->click();
     const QList<RecordingPlatform::Event> starts =
-        p.platform.eventsOf(RecordingPlatform::Kind::Start);
+        p.launchSpawn(QStringLiteral("alpha\nbeta\ngamma"));
     // alpha and beta still going, gamma ended well.
     for (const auto& start : starts)
         writeAt(start.start.pidPath, QByteArray::number(getpid()));
@@ -1416,12 +1416,7 @@ void MainWindowTest::spawnWaitsForAFreeSlot() {
 void MainWindowTest::endRunningAsksAndEnds() {
     Program p;
     QVERIFY(p.load());
-    p.child<QCheckBox>("CheckSpawn")->setChecked(true);
-    p.box("ListBox")->setPlainText(QStringLiteral("alpha\nbeta"));
-    p.box("ScriptBox")->setPlainText(QStringLiteral("ssh %s uptime"));
-    p.child<QPushButton>("RunCommand")->click();
-    const QList<RecordingPlatform::Event> starts =
-        p.platform.eventsOf(RecordingPlatform::Kind::Start);
+    const QList<RecordingPlatform::Event> starts = p.launchSpawn(QStringLiteral("alpha\nbeta"));
     // alpha's recorder: a process in a session of its own, as the real recorder's shell is;
     // beta has ended.
     qint64 recorder = 0;
