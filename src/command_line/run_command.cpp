@@ -23,7 +23,6 @@
 #include "batch_engine/unsafe_names.h"
 #include "common/app_info.h"
 #include "common/instance_lock.h"
-#include "common/line_end.h"
 #include "common/text_file.h"
 #include "platform/console_platform.h"
 
@@ -149,38 +148,6 @@ QString namedFile(const QString& name, const QString& folder, const char* what) 
         return QFileInfo(name).absoluteFilePath();
     throw UsageError{QStringLiteral("no %1 %2: neither %3 nor %2 is a file")
                          .arg(QLatin1String(what), name, inFolder.filePath())};
-}
-
-// A file's text as a text box of the window gives it back: CR LF, a lone CR, a line or a
-// paragraph separator each become the program's line end.
-QString asTheBoxGivesIt(QString text) {
-    if constexpr (kLineEnd.size() == 1) {
-        // One pass in place: a collection of a million servers is read this way.
-        const QChar lineEnd = QLatin1Char(kLineEnd.front());
-        QChar* to = text.data();
-        const QChar* from = text.constData();
-        const QChar* end = from + text.size();
-        while (from < end) {
-            const QChar c = *from++;
-            if (c == u'\r') {
-                if (from < end && *from == u'\n')
-                    ++from;
-                *to++ = lineEnd;
-            } else if (c == QChar::LineSeparator || c == QChar::ParagraphSeparator) {
-                *to++ = lineEnd;
-            } else {
-                *to++ = c;
-            }
-        }
-        text.truncate(to - text.constData());
-    } else {
-        text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-        for (QChar end :
-             {QChar(u'\r'), QChar(QChar::LineSeparator), QChar(QChar::ParagraphSeparator)})
-            text.replace(end, u'\n');
-        text.replace(QLatin1String("\n"), kLineEnd);
-    }
-    return text;
 }
 
 // Ctrl-C and SIGTERM reach the event loop through a pipe.
@@ -403,8 +370,8 @@ class CommandLineRun {
 LaunchRequest requestFromFiles(const QString& collection, const QString& script, LaunchMode mode,
                                const QString& delayText) {
     LaunchRequest request;
-    request.servers = asTheBoxGivesIt(readWholeFile(collection));
-    request.script = asTheBoxGivesIt(readWholeFile(script));
+    request.servers = withProgramLineEnds(readWholeFile(collection));
+    request.script = withProgramLineEnds(readWholeFile(script));
     request.mode = mode;
     request.delayText = delayText;
     return request;

@@ -15,6 +15,7 @@
 #include <limits>
 
 #include "common/errors.h"
+#include "common/line_end.h"
 
 namespace {
 
@@ -115,6 +116,36 @@ QByteArray readFileTail(const QString& path, qint64 maxBytes, qint64* leftOut) {
     if (leftOut)
         *leftOut = start + skip;
     return bytes;
+}
+
+QString withProgramLineEnds(QString text) {
+    if constexpr (kLineEnd.size() == 1) {
+        // One pass in place: a collection of a million servers is read this way.
+        const QChar lineEnd = QLatin1Char(kLineEnd.front());
+        QChar* to = text.data();
+        const QChar* from = text.constData();
+        const QChar* end = from + text.size();
+        while (from < end) {
+            const QChar c = *from++;
+            if (c == u'\r') {
+                if (from < end && *from == u'\n')
+                    ++from;
+                *to++ = lineEnd;
+            } else if (c == QChar::LineSeparator || c == QChar::ParagraphSeparator) {
+                *to++ = lineEnd;
+            } else {
+                *to++ = c;
+            }
+        }
+        text.truncate(to - text.constData());
+    } else {
+        text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        for (QChar end :
+             {QChar(u'\r'), QChar(QChar::LineSeparator), QChar(QChar::ParagraphSeparator)})
+            text.replace(end, u'\n');
+        text.replace(QLatin1String("\n"), kLineEnd);
+    }
+    return text;
 }
 
 QByteArray encodeText(QStringView text) {

@@ -11,6 +11,10 @@
 QString decodeText(const QByteArray& bytes);
 QByteArray encodeText(QStringView text);
 
+// The text with every line end the program's own: CR LF, a lone CR, and the line and
+// paragraph separators a text box keeps, as the window's boxes give their text back.
+QString withProgramLineEnds(QString text);
+
 // Largest file the program loads into a text box: over a million server names, and
 // still a load the user hardly waits for.
 inline constexpr qint64 kMaxLoadBytes = 16LL * 1024 * 1024;

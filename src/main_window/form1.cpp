@@ -30,19 +30,7 @@ constexpr int kSetWholeLogBelow = 4096;
 // A text box keeps paragraphs, and Shift+Enter types a line separator; both are line
 // ends in the program's texts, as a Windows text box gives CR LF for either.
 QString programText(const QPlainTextEdit* box) {
-    QString text = box->document()->toRawText();
-    if constexpr (kLineEnd.size() == 1) {
-        // One pass in place; a large collection is read at every launch.
-        const QChar lineEnd = QLatin1Char(kLineEnd.front());
-        for (QChar& c : text) {
-            if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator)
-                c = lineEnd;
-        }
-    } else {
-        text.replace(QChar::ParagraphSeparator, kLineEnd);
-        text.replace(QChar::LineSeparator, kLineEnd);
-    }
-    return text;
+    return withProgramLineEnds(box->document()->toRawText());
 }
 
 QString widgetText(QString text) {
