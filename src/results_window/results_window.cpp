@@ -139,7 +139,8 @@ void ResultsWindow::showOutput(bool always) {
         follower_.reset();
         return;
     }
-    if (run != shownRun_ || always) {
+    // A waiting run has its output file once its turn has come.
+    if (run != shownRun_ || always || follower_->path() != runs_.runs()[run].outputPath()) {
         follower_.emplace(runs_.runs()[run].outputPath(), RunList::kShownOutputBytes);
         tailLength_ = 0;
     } else if (sinceOutput_.isValid() && !sinceOutput_.hasExpired(19 * outputCostMs_)) {

@@ -12,6 +12,7 @@
 class OutputFollower {
   public:
     OutputFollower(QString path, qint64 maxBytes);
+    const QString& path() const { return path_; }
 
     struct Change {
         // The text begins anew: `added` is all of it, else it goes after the lines
