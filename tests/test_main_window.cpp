@@ -14,7 +14,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSpinBox>
-#include <QTableWidget>
+#include <QTableView>
 
 #include "about_window/frmabout.h"
 #include "batch_engine/launch_options.h"
@@ -30,6 +30,30 @@
 namespace {
 
 const QString kStamp = QStringLiteral("12/6/2026 5:21:13 AM");
+
+// A table's rows as shown, its cells joined by " | "; `skip` leaves a column out.
+QStringList rowsOf(const QTableView* table, int skip = -1) {
+    QStringList rows;
+    const QAbstractItemModel* model = table->model();
+    for (int row = 0; row < model->rowCount(); ++row) {
+        QStringList cells;
+        for (int column = 0; column < model->columnCount(); ++column) {
+            if (column != skip)
+                cells.append(model->index(row, column).data().toString());
+        }
+        rows.append(cells.join(" | "));
+    }
+    return rows;
+}
+
+QString cellOf(const QTableView* table, int row, int column) {
+    return table->model()->index(row, column).data().toString();
+}
+
+int selectedRowOf(const QTableView* table) {
+    const QModelIndexList rows = table->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.first().row();
+}
 
 // A started program: its workspace, the recording platform and the loaded main window.
 // Writes a file at an absolute path, as a recorder or a test's stand-in for one would.
@@ -1065,22 +1089,18 @@ void MainWindowTest::resultsWindow() {
     QVERIFY(results && results->isVisible());
     QVERIFY(QTest::qWaitForWindowActive(results));
     QCOMPARE(results->windowTitle(), QStringLiteral("Results"));
-    auto* table = results->findChild<QTableWidget*>("RunTable");
-    QCOMPARE(table->rowCount(), 3);
-    QStringList rows;
-    for (int row = 0; row < 3; ++row) {
-        QStringList cells;
-        for (int column = 0; column < table->columnCount(); ++column)
-            cells.append(table->item(row, column)->text());
-        rows.append(cells.join(" | "));
-    }
-    QCOMPARE(rows,
-             (QStringList{kStamp + " | Spawn Mode | temp3.bat | gamma | ended, status unknown",
-                          kStamp + " | Spawn Mode | temp2.bat | beta | exit 2",
-                          kStamp + " | Spawn Mode | temp1.bat | alpha | exit 0"}));
-    QCOMPARE(table->selectedItems().first()->row(), 0);  // the newest
+    auto* launches = results->findChild<QTableView*>("LaunchTable");
+    QCOMPARE(rowsOf(launches),
+             QStringList{kStamp + " | Spawn Mode | 3 | 1 ok \u00b7 2 failed | this run"});
+    QCOMPARE(selectedRowOf(launches), 0);  // the newest
+    // The launch's batch files in launch order; their durations come from the real clock.
+    auto* table = results->findChild<QTableView*>("RunTable");
+    QCOMPARE(rowsOf(table, 4),
+             (QStringList{"alpha | 1 | exit 0 | 0 | up 1 days", "beta | 1 | exit 2 | 2 | up 2 days",
+                          "gamma | 1 | ended, status unknown |  | up 3 days"}));
+    QCOMPARE(selectedRowOf(table), 0);
     auto* output = results->findChild<QPlainTextEdit*>("OutputText");
-    QCOMPARE(output->toPlainText(), QStringLiteral("up 3 days\n"));
+    QCOMPARE(output->toPlainText(), QStringLiteral("up 1 days\n"));
 
     // Retry failed (Alt+R): the failed servers of the launch into the collection box.
     auto* retry = results->findChild<QPushButton*>("RetryButton");
@@ -1116,17 +1136,19 @@ void MainWindowTest::resultsWindow() {
         QCOMPARE(bytesAt(own), before);
     }
 
-    // Clean Up empties the temp folder; the rows stay.
+    // Clean Up empties the temp folder; the rows stay, and the outputs are those the
+    // history kept.
     p.action("MenuCleanup")->trigger();
     results->showNewest();
-    QCOMPARE(table->rowCount(), 3);
-    QCOMPARE(table->item(1, 4)->text(), QStringLiteral("output cleaned up"));
-    p.platform.saveFileAnswer = elsewhere.filePath("gone.txt");
+    QCOMPARE(rowsOf(table, 4).size(), 3);
+    QCOMPARE(cellOf(table, 1, 2), QStringLiteral("exit 2"));
+    table->selectRow(2);
+    QCOMPARE(output->toPlainText(), QStringLiteral("up 3 days\n"));
+    p.platform.saveFileAnswer = elsewhere.filePath("gamma.txt");
     save->click();
-    QCOMPARE(p.platform.messages().last(),
-             QStringLiteral("There is no output of temp3.bat to save: it was cleaned up from "
-                            "the temp folder, or the run never began."));
-    QVERIFY(!QFile::exists(elsewhere.filePath("gone.txt")));
+    QFile kept(elsewhere.filePath("gamma.txt"));
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), QByteArray("up 3 days\n"));
 
     QTest::keyClick(results, Qt::Key_Escape);
     QVERIFY(!results->isVisible());
@@ -1225,10 +1247,22 @@ void MainWindowTest::commandLineWritesWhatTheWindowWrites() {
         QCOMPARE(alone.files(folder), files);
         for (const QString& file : files) {
             const QString path = folder + u'/' + file;
-            if (QFileInfo(window.ws->path(path)).isFile())
+            // The history holds the program run's own mark and times: its rows are compared.
+            if (QFileInfo(window.ws->path(path)).isFile() && !file.startsWith("results.sqlite"))
                 QCOMPARE(alone.read(path), window.ws->read(path));
         }
     }
+    auto stored = [](const TempWorkspace& ws) {
+        ResultsHistory history(ws.workspace().historyFile());
+        QStringList rows;
+        for (const auto& launch : history.launches()) {
+            rows += QString::number(launch.launch.servers) + ' ' + launch.launch.summary();
+            for (const BatchResult& result : history.results(launch.launch.historyId, false))
+                rows += result.servers().join(',') + ' ' + result.batchName;
+        }
+        return rows;
+    };
+    QCOMPARE(stored(alone), stored(*window.ws));
     QCOMPARE(platform.startedPaths().size(), window.platform.startedPaths().size());
     QCOMPARE(progress.logText, window.box("LogText")->toPlainText());
 }
@@ -1381,10 +1415,9 @@ void MainWindowTest::spawnWaitsForAFreeSlot() {
         ++pauses;
         if (pauses == 3) {  // s1 and s2 run, s3 waits for a slot
             p.action("MenuResults")->trigger();
-            auto* table = p.form->resultsWindow()->findChild<QTableWidget*>("RunTable");
-            for (int row = 0; row < table->rowCount(); ++row)
-                statesWhileWaiting.append(table->item(row, 3)->text() + ": " +
-                                          table->item(row, 4)->text());
+            auto* table = p.form->resultsWindow()->findChild<QTableView*>("RunTable");
+            for (int row = 0; row < table->model()->rowCount(); ++row)
+                statesWhileWaiting.append(cellOf(table, row, 0) + ": " + cellOf(table, row, 2));
         } else if (pauses == 4) {
             writeAt(starts[0].start.statusPath, "0\n");  // a slot comes free: s3 starts
         } else if (pauses == 6) {
@@ -1393,20 +1426,19 @@ void MainWindowTest::spawnWaitsForAFreeSlot() {
     };
     p.child<QLineEdit>("DelayText")->setText(QStringLiteral("1"));
     p.child<QPushButton>("RunCommand")->click();
-    QCOMPARE(statesWhileWaiting, (QStringList{"s5: waiting", "s4: waiting", "s3: waiting",
-                                              "s2: running", "s1: running"}));
+    QCOMPARE(statesWhileWaiting, (QStringList{"s1: running", "s2: running", "s3: waiting",
+                                              "s4: waiting", "s5: waiting"}));
     QCOMPARE(p.platform.startedPaths().size(), 3);
     QCOMPARE(p.platform.pauses(), (QList<int>{1000, 1000, 1000, 1000, 1000, 1000}));
     QVERIFY(p.ws->read("logs/log.txt")
                 .endsWith("Not started: s4\nStopped by the user after 3 of 5 servers.\n" +
                           QByteArray(67, '-') + "\n"));
-    auto* table = p.form->resultsWindow()->findChild<QTableWidget*>("RunTable");
+    auto* table = p.form->resultsWindow()->findChild<QTableView*>("RunTable");
     p.form->resultsWindow()->showNewest();
-    QCOMPARE(table->item(0, 4)->text(), QStringLiteral("not started"));
-    QCOMPARE(table->item(1, 4)->text(), QStringLiteral("not started"));
-    QCOMPARE(table->item(4, 4)->text(), QStringLiteral("exit 0"));
-    QCOMPARE(table->item(1, 2)->text(), QString());  // never had a batch file
-    table->selectRow(1);
+    QCOMPARE(cellOf(table, 4, 2), QStringLiteral("not started"));
+    QCOMPARE(cellOf(table, 3, 2), QStringLiteral("not started"));
+    QCOMPARE(cellOf(table, 0, 2), QStringLiteral("exit 0"));
+    table->selectRow(3);
     p.form->resultsWindow()->findChild<QPushButton*>("SaveButton")->click();
     QCOMPARE(p.platform.messages().last(),
              QStringLiteral("s4 has not started: there is no output to save."));
@@ -1436,8 +1468,8 @@ void MainWindowTest::endRunningAsksAndEnds() {
 
     p.platform.proceedAnswer = true;
     end->click();
-    auto* table = p.form->resultsWindow()->findChild<QTableWidget*>("RunTable");
-    QCOMPARE(table->item(1, 4)->text(), QStringLiteral("ended by the user"));
+    auto* table = p.form->resultsWindow()->findChild<QTableView*>("RunTable");
+    QCOMPARE(cellOf(table, 0, 2), QStringLiteral("ended by the user"));
     QTRY_VERIFY(!QFile::exists(QStringLiteral("/proc/%1").arg(recorder)));  // its group ended
     end->click();                                                           // nothing runs any more
     QCOMPARE(p.platform.messages().last(),

@@ -19,8 +19,13 @@ const QString kTag = QStringLiteral("t");
 
 Run runOf(const TempWorkspace& ws, int launch, int number, LaunchMode mode,
           const QByteArray& servers, qsizetype count, qint64 startedPid = 0) {
-    return Run{launch, QDateTime(), mode,    ws.workspace().tempBatch(number),
-               kTag,   startedPid,  servers, count};
+    return Run{.launch = launch,
+               .mode = mode,
+               .batchPath = ws.workspace().tempBatch(number),
+               .tag = kTag,
+               .startedPid = startedPid,
+               .serverText = servers,
+               .serverCount = count};
 }
 
 // What the recorder of temp<number>.bat leaves, in this test's program run.

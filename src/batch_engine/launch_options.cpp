@@ -9,6 +9,7 @@ namespace {
 const QString kMaxRunning = QStringLiteral("launch/maxRunning");
 const QString kTimeout = QStringLiteral("launch/timeoutSeconds");
 const QString kTerminals = QStringLiteral("launch/terminals");
+const QString kKeepLaunches = QStringLiteral("history/keepLaunches");
 
 int numberIn(const QSettings& settings, const QString& key, int limit, int fallback) {
     bool number = false;
@@ -25,6 +26,9 @@ LaunchOptions readLaunchOptions(const QString& path) {
         numberIn(settings, kMaxRunning, LaunchOptions::kMaxRunningLimit, options.maxRunning);
     options.timeoutSeconds =
         numberIn(settings, kTimeout, LaunchOptions::kTimeoutLimit, options.timeoutSeconds);
+    const int keep = numberIn(settings, kKeepLaunches, LaunchOptions::kKeepLaunchesLimit, 0);
+    if (keep > 0)
+        options.keepLaunches = keep;
     const QString terminals = settings.value(kTerminals).toString().trimmed().toLower();
     if (terminals == u"true" || terminals == u"false")
         options.terminals = terminals == u"true";
@@ -36,6 +40,7 @@ void writeLaunchOptions(const QString& path, const LaunchOptions& options) {
     settings.setValue(kMaxRunning, options.maxRunning);
     settings.setValue(kTimeout, options.timeoutSeconds);
     settings.setValue(kTerminals, options.terminals);
+    settings.setValue(kKeepLaunches, options.keepLaunches);
     settings.sync();
     if (settings.status() != QSettings::NoError) {
         throw OperationError(

@@ -8,6 +8,7 @@
 #include "batch_engine/launch_record.h"
 #include "batch_engine/stoppable_launch.h"
 #include "batch_engine/unsafe_names.h"
+#include "common/app_info.h"
 #include "common/errors.h"
 #include "common/line_end.h"
 #include "common/text_file.h"
@@ -28,8 +29,27 @@ ServerLines readSpool(const Workspace& workspace, QString storage) {
 }  // namespace
 
 Launcher::Launcher(const Workspace& workspace, Platform& platform)
-    : workspace_(workspace), platform_(platform), watch_(runs_, workspace.tempFolder()) {
-    watch_.changed = [this] {
+    : workspace_(workspace),
+      platform_(platform),
+      watch_(runs_, workspace.tempFolder()),
+      history_(workspace.historyFile()) {
+    history_.report = [this](const QString& message) {
+        platform_.showMessage(kApplicationTitle, message);
+    };
+    look_.setSingleShot(true);
+    look_.setInterval(kSlotLookMs);
+    look_.callOnTimeout([this] {
+        runs_.lookAtRunning();
+        recordChanges();
+    });
+    watch_.changed = [this](qsizetype index) {
+        // A run whose process ended is written at once, in a transaction of its own.
+        if (index >= 0) {
+            runs_.state(index);
+            recordChanges();
+        } else if (!look_.isActive()) {
+            look_.start();
+        }
         if (waitingForSlot_)
             platform_.interruptPause();
     };
@@ -67,7 +87,11 @@ void Launcher::run(LaunchRequest request, LaunchProgress& progress) {
         spool.close();
         written_ = std::move(servers);
     }
-    const auto forget = qScopeGuard([this] { written_ = QString(); });
+    const auto forget = qScopeGuard([this] {
+        written_ = QString();
+        recordChanges();
+    });
+    history_.setKeepLaunches(request.options.keepLaunches);
     switch (request.mode) {
         case LaunchMode::Normal:
             runNormal(launch);
@@ -108,10 +132,13 @@ void Launcher::refuse(const LaunchRequest& request) const {
 
 void Launcher::CleanupTemp() {
     runs_.noteStatesBeforeCleanUp();
+    recordChanges();  // the outputs, before they go
     removeFilesIn(workspace_.tempFolder());
 }
 
 void Launcher::emptyTempAtExit() {
+    runs_.lookAtRunning();
+    recordChanges();
     removeFilesIn(workspace_.tempFolder());
 }
 
@@ -189,6 +216,7 @@ void Launcher::startRecorded(Launch& launch, qsizetype index, const QString& tit
         throw;
     }
     runs_.start(index, run.batchPath, pid, at);
+    recordChanges();
     watch_.watch(index, launch.request.options.timeoutSeconds);
     launch.progress.started(runs_.runs()[index]);
 }
@@ -227,8 +255,13 @@ void Launcher::runNormal(Launch& launch) {
         const QByteArray serverText =
             spool.open(QIODevice::ReadOnly) ? spool.readAll() : QByteArray();
         platform_.prepareStarts(launch.request.options.terminals);
-        const qsizetype index = runs_.plan(Run{runs_.beginLaunch(), QDateTime(), LaunchMode::Normal,
-                                               QString(), runs_.tag(), 0, serverText, servers});
+        const int number = runs_.beginLaunch();
+        const qsizetype index = runs_.plan(Run{.launch = number,
+                                               .mode = LaunchMode::Normal,
+                                               .tag = runs_.tag(),
+                                               .serverText = serverText,
+                                               .serverCount = servers});
+        history_.addLaunch(runs_, number);
         startRecorded(
             launch, index,
             QStringLiteral("corvane: %1 (%2 %3)")
@@ -279,9 +312,13 @@ void Launcher::runSpawn(Launch& launch) {
         QList<qsizetype> planned;
         planned.reserve(servers);
         for (QStringView server : lines) {
-            planned.append(runs_.plan(Run{number, QDateTime(), LaunchMode::Spawn, QString(),
-                                          runs_.tag(), 0, encodeText(server), 1}));
+            planned.append(runs_.plan(Run{.launch = number,
+                                          .mode = LaunchMode::Spawn,
+                                          .tag = runs_.tag(),
+                                          .serverText = encodeText(server),
+                                          .serverCount = 1}));
         }
+        history_.addLaunch(runs_, number);
         const auto notStarted = qScopeGuard([&] {
             for (qsizetype turn = started; turn < planned.size(); ++turn)
                 runs_.notStarted(planned[turn]);

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <QTimer>
+
 #include "batch_engine/launch_request.h"
 #include "common/errors.h"
 #include "common/text_file.h"
 #include "common/workspace.h"
 #include "platform/platform.h"
+#include "runs/results_history.h"
 #include "runs/run_list.h"
 #include "runs/run_watch.h"
 
@@ -38,11 +41,16 @@ class Launcher {
     RunList& runs() { return runs_; }
     // Their end, their time limits, and the user's end of them.
     RunWatch& watch() { return watch_; }
+    // The results of the launches, kept across program runs.
+    ResultsHistory& history() { return history_; }
+    // Writes what became known of the runs since the last time into the history.
+    void recordChanges() { history_.recordChanges(runs_); }
 
     // Empties the temp folder; what the runs ended as is read first, so that it outlives
     // their files.
     void CleanupTemp();
-    // The same as the program ends: nothing is read first.
+    // The same as the program ends: only the runs not yet known to have ended are read
+    // first, for the history.
     void emptyTempAtExit();
 
   private:
@@ -92,6 +100,10 @@ class Launcher {
     Platform& platform_;
     RunList runs_;
     RunWatch watch_;
+    ResultsHistory history_;
+    // A look at every run still running, after the temp folder changed: at most one a
+    // second, however many files a launch writes.
+    QTimer look_;
     bool waitingForSlot_ = false;
     static constexpr int kSlotLookMs = 1000;
     // The collection as the launch wrote it to the spool file; the text read back from

@@ -207,9 +207,9 @@ class CommandLineRun {
 
     int run() {
         watchSignals();
-        std::function<void()> engine = launcher_.watch().changed;
-        launcher_.watch().changed = [this, engine] {
-            engine();
+        std::function<void(qsizetype)> engine = launcher_.watch().changed;
+        launcher_.watch().changed = [this, engine](qsizetype index) {
+            engine(index);
             if (waiting_)
                 waiting_->quit();
         };

@@ -17,6 +17,7 @@ class Workspace {
     QString logsFolder() const { return path(QStringLiteral("logs")); }
     QString spoolFile() const { return path(QStringLiteral("temp/srvtemp.txt")); }
     QString logFile() const { return path(QStringLiteral("logs/log.txt")); }
+    QString historyFile() const { return path(QStringLiteral("logs/results.sqlite")); }
     QString lockFile() const { return path(QStringLiteral(".corvane.lock")); }
     QString settingsFile() const { return path(QStringLiteral("corvane.ini")); }
     QString collectionFile(const QString& name) const;

@@ -9,7 +9,9 @@ OptionsDialog::OptionsDialog(const LaunchOptions& options, QWidget* parent)
     ui_->setupUi(this);
     ui_->MaxRunning->setRange(0, LaunchOptions::kMaxRunningLimit);
     ui_->TimeoutSeconds->setRange(0, LaunchOptions::kTimeoutLimit);
+    ui_->KeepLaunches->setRange(1, LaunchOptions::kKeepLaunchesLimit);
     ui_->MaxRunning->setValue(options.maxRunning);
+    ui_->KeepLaunches->setValue(options.keepLaunches);
     ui_->TimeoutSeconds->setValue(options.timeoutSeconds);
     ui_->Terminals->setChecked(options.terminals);
     ui_->Buttons->button(QDialogButtonBox::Ok)->setDefault(true);
@@ -23,5 +25,6 @@ LaunchOptions OptionsDialog::options() const {
     options.maxRunning = ui_->MaxRunning->value();
     options.timeoutSeconds = ui_->TimeoutSeconds->value();
     options.terminals = ui_->Terminals->isChecked();
+    options.keepLaunches = ui_->KeepLaunches->value();
     return options;
 }

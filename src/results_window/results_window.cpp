@@ -1,19 +1,22 @@
 #include "results_window.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QLocale>
+#include <QHeaderView>
+#include <QSaveFile>
 #include <QScopeGuard>
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QTextDocument>
 
 #include "common/app_info.h"
-#include "common/date_time_format.h"
 #include "common/errors.h"
 #include "common/text_file.h"
+#include "runs/name_ranges.h"
+#include "runs/output_diff.h"
 #include "ui_results_window.h"
 
 namespace {
@@ -22,64 +25,86 @@ namespace {
 // nothing anyone notices.
 constexpr int kUpdateEveryMs = 500;
 
-const QString kCombinedRunTip = QStringLiteral(
-    "One batch file for all of its servers, with one exit status: when it fails, Retry failed "
-    "takes all of its servers.");
-
-enum Column { Started, Mode, BatchFile, Servers, State };
-
-QString modeText(LaunchMode mode) {
-    switch (mode) {
-        case LaunchMode::Normal:
-            return QStringLiteral("normal");
-        case LaunchMode::Spawn:
-            return QStringLiteral("Spawn Mode");
-        case LaunchMode::RunLater:
-            break;
-    }
-    return QStringLiteral("Run Later");
-}
-
-QString serversText(const Run& run) {
-    if (run.serverCount == 1)
-        return run.servers().value(0);
-    return QStringLiteral("%1 servers").arg(run.serverCount);
-}
-
 // "1 run of this launch is", "3 runs of this launch are".
 QString runsText(qsizetype runs) {
     return runs == 1 ? QStringLiteral("1 run of this launch is")
                      : QStringLiteral("%1 runs of this launch are").arg(runs);
 }
 
+QString nameOfRow(const BatchResult& result) {
+    return result.serverCount == 1 ? result.servers().value(0)
+                                   : QStringLiteral("%1 servers").arg(result.serverCount);
+}
+
 }  // namespace
 
-ResultsWindow::ResultsWindow(RunList& runs, RunWatch& watch, const Workspace& workspace,
-                             Platform& platform, QWidget* parent)
+ResultsWindow::ResultsWindow(RunList& runs, RunWatch& watch, ResultsHistory& history,
+                             const Workspace& workspace, Platform& platform, QWidget* parent)
     : QDialog(parent),
       ui_(std::make_unique<Ui::ResultsWindow>()),
       runs_(runs),
       watch_(watch),
+      history_(history),
       workspace_(workspace),
       platform_(platform) {
     ui_->setupUi(this);
+    ui_->LaunchTable->setModel(&launches_);
+    ui_->RunTable->setModel(&batches_);
+    // Rows of one line each: a 10,000-row table is then laid out without measuring them.
+    for (QTableView* table : {ui_->LaunchTable, ui_->RunTable}) {
+        table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+        table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
+    }
+    ui_->LaunchTable->setColumnWidth(LaunchListModel::Started, 160);
+    ui_->LaunchTable->setColumnWidth(LaunchListModel::States, 320);
+    ui_->RunTable->setColumnWidth(BatchTableModel::Servers, 220);
+    ui_->RunTable->setColumnWidth(BatchTableModel::Count, 60);
+    ui_->RunTable->setColumnWidth(BatchTableModel::State, 160);
     updates_.setInterval(kUpdateEveryMs);
     updates_.callOnTimeout(this, [this] { refresh(); });
-    connect(ui_->RunTable, &QTableWidget::itemSelectionChanged, this, [this] { showOutput(true); });
+    connect(ui_->LaunchTable->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { loadLaunch(); });
+    connect(ui_->RunTable->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        ui_->DiffText->hide();
+        showOutput(true);
+    });
+    connect(ui_->FilterBox, &QComboBox::currentIndexChanged, this, [this](int filter) {
+        batches_.setFilter(static_cast<ResultFilter>(filter));
+        ui_->RunTable->selectRow(0);
+    });
+    connect(ui_->GroupBox, &QCheckBox::toggled, this, [this](bool grouped) {
+        const BatchResult* shown = selectedResult();
+        const qsizetype place = shown ? shown - batches_.results().constData() : -1;
+        batches_.setGrouped(grouped);
+        const int row = batches_.rowOf(place);
+        ui_->RunTable->selectRow(row < 0 ? 0 : row);
+    });
     connectHandler(platform_, ui_->RetryButton, &QPushButton::clicked, this,
                    &ResultsWindow::RetryButtonClick);
     connectHandler(platform_, ui_->SaveButton, &QPushButton::clicked, this,
                    &ResultsWindow::SaveButtonClick);
     connectHandler(platform_, ui_->EndButton, &QPushButton::clicked, this,
                    &ResultsWindow::EndButtonClick);
+    connectHandler(platform_, ui_->CopyButton, &QPushButton::clicked, this,
+                   &ResultsWindow::CopyButtonClick);
+    connectHandler(platform_, ui_->CompareButton, &QPushButton::clicked, this,
+                   &ResultsWindow::CompareButtonClick);
+    connectHandler(platform_, ui_->ClearHistoryAction, &QAction::triggered, this,
+                   &ResultsWindow::ClearHistoryClick);
 }
 
 ResultsWindow::~ResultsWindow() = default;
 
 void ResultsWindow::showNewest() {
     refresh();
-    if (ui_->RunTable->rowCount() > 0)
-        ui_->RunTable->selectRow(0);
+    QList<LaunchResult> earlier;
+    for (const ResultsHistory::StoredLaunch& stored : history_.launches()) {
+        if (stored.programRun != runs_.tag())
+            earlier.append(stored.launch);
+    }
+    launches_.setEarlier(earlier);
+    ui_->LaunchTable->selectRow(0);
+    loadLaunch();
     ui_->RunTable->setFocus();
 }
 
@@ -93,55 +118,144 @@ void ResultsWindow::hideEvent(QHideEvent* event) {
     QDialog::hideEvent(event);
 }
 
-qsizetype ResultsWindow::selectedRun() const {
-    const QList<QTableWidgetItem*> selected = ui_->RunTable->selectedItems();
-    if (selected.isEmpty())
-        return -1;
-    return runs_.runs().size() - 1 - selected.first()->row();
+const LaunchResult* ResultsWindow::selectedLaunch() const {
+    const QModelIndexList rows = ui_->LaunchTable->selectionModel()->selectedRows();
+    return rows.isEmpty() ? nullptr : &launches_.at(rows.first().row());
+}
+
+const BatchResult* ResultsWindow::selectedResult() const {
+    const QModelIndexList rows = ui_->RunTable->selectionModel()->selectedRows();
+    if (rows.isEmpty())
+        return nullptr;
+    return &batches_.results()[batches_.row(rows.first().row()).members.front()];
+}
+
+QList<BatchResult> ResultsWindow::currentResults(int launch) const {
+    const RunList::Range range = runs_.launchRuns(launch);
+    QList<BatchResult> results;
+    results.reserve(range.count);
+    for (qsizetype i = range.first; i < range.first + range.count; ++i) {
+        const Run& run = runs_.runs()[i];
+        BatchResult result;
+        result.index = i;
+        result.batchName = run.batchPath.mid(run.batchPath.lastIndexOf(u'/') + 1);
+        result.serverText = run.serverText;
+        result.serverCount = run.serverCount;
+        result.state = runs_.finalState(i);
+        result.started = run.started;
+        result.ended = run.ended;
+        result.lastLine = run.lastLine;
+        result.digest = run.outputDigest;
+        results.append(std::move(result));
+    }
+    return results;
 }
 
 void ResultsWindow::refresh() {
-    QTableWidget& table = *ui_->RunTable;
-    const QList<Run>& runs = runs_.runs();
-    // New runs go on top; the selection moves down with its row.
-    while (table.rowCount() < runs.size()) {
-        const Run& run = runs[table.rowCount()];
-        table.insertRow(0);
-        const QStringList cells{QString(), modeText(run.mode), QString(), serversText(run),
-                                QString()};
-        for (int column = 0; column < cells.size(); ++column) {
-            auto* item = new QTableWidgetItem(cells[column]);
-            if (run.mode == LaunchMode::Normal)
-                item->setToolTip(kCombinedRunTip);
-            table.setItem(0, column, item);
-        }
+    // Only launches with a run still going are looked at again.
+    const int launches = runs_.launches();
+    current_.resize(launches);
+    settled_.resize(launches);
+    bool selectedChanged = false;
+    const LaunchResult* selected = selectedLaunch();
+    for (int launch = 1; launch <= launches; ++launch) {
+        if (settled_[launch - 1])
+            continue;
+        const RunList::Range range = runs_.launchRuns(launch);
+        for (qsizetype i = range.first; i < range.first + range.count; ++i)
+            runs_.state(i);
     }
-    for (int row = 0; row < table.rowCount(); ++row) {
-        const qsizetype index = runs.size() - 1 - row;
-        const Run& run = runs[index];
-        // A waiting run has its batch file and start once its turn has come.
-        if (table.item(row, BatchFile)->text().isEmpty() && !run.batchPath.isEmpty()) {
-            table.item(row, Started)->setText(formatLogDateTime(QLocale(), run.started));
-            table.item(row, BatchFile)->setText(QFileInfo(run.batchPath).fileName());
+    // What ended is written, and its output noted, before it is counted and shown.
+    history_.recordChanges(runs_);
+    for (int launch = 1; launch <= launches; ++launch) {
+        if (settled_[launch - 1])
+            continue;
+        const RunList::Range range = runs_.launchRuns(launch);
+        LaunchResult counted;
+        counted.number = launch;
+        counted.historyId = history_.idOf(launch);
+        counted.mode = runs_.runs()[range.first].mode;
+        bool going = false;
+        for (qsizetype i = range.first; i < range.first + range.count; ++i) {
+            const Run& run = runs_.runs()[i];
+            if (!counted.started.isValid() && run.started.isValid())
+                counted.started = run.started;
+            const RunState state = runs_.finalState(i);
+            going = going || state.going() || state.kind == RunState::NotRun;
+            counted.servers += run.serverCount;
+            counted.count(state, run.serverCount);
         }
-        const QString state = runs_.state(index).text();
-        if (table.item(row, State)->text() != state)
-            table.item(row, State)->setText(state);
+        current_[launch - 1] = counted;
+        settled_[launch - 1] = !going;
+        if (selected && selected->number == launch)
+            selectedChanged = true;
+    }
+    QList<LaunchResult> newestFirst(current_.rbegin(), current_.rend());
+    launches_.setCurrent(newestFirst);
+    if (selectedChanged) {
+        const LaunchResult* launch = selectedLaunch();
+        batches_.setResults(currentResults(launch->number), QDateTime::currentDateTime());
     }
     showOutput(false);
 }
 
+void ResultsWindow::loadLaunch() {
+    const LaunchResult* launch = selectedLaunch();
+    if (!launch) {
+        batches_.setResults({}, QDateTime::currentDateTime());
+    } else if (launch->number > 0) {
+        batches_.setResults(currentResults(launch->number), QDateTime::currentDateTime());
+    } else {
+        batches_.setResults(history_.results(launch->historyId, true),
+                            QDateTime::currentDateTime());
+    }
+    ui_->DiffText->hide();
+    ui_->RunTable->selectRow(0);
+    showOutput(true);
+}
+
+bool ResultsWindow::hasOutputFile(const BatchResult& result) const {
+    const LaunchResult* launch = selectedLaunch();
+    if (!launch || launch->number == 0)
+        return false;
+    const Run& run = runs_.runs()[result.index];
+    return result.state.going() || QFileInfo::exists(run.outputPath());
+}
+
+QString ResultsWindow::outputOf(const BatchResult& result) const {
+    const LaunchResult* launch = selectedLaunch();
+    if (hasOutputFile(result))
+        return runs_.output(result.index);
+    if (launch->number == 0)
+        return history_.output(launch->historyId, result.index);
+    return history_.output(history_.idOf(launch->number),
+                           result.index - runs_.launchRuns(launch->number).first);
+}
+
 void ResultsWindow::showOutput(bool always) {
-    const qsizetype run = selectedRun();
-    if (run < 0) {
+    const BatchResult* result = selectedResult();
+    if (!result) {
         ui_->OutputText->clear();
-        shownRun_ = -1;
+        shownKey_.clear();
         follower_.reset();
         return;
     }
+    QPlainTextEdit& box = *ui_->OutputText;
+    if (!hasOutputFile(*result)) {
+        const QString key =
+            QStringLiteral("kept:%1:%2").arg(selectedLaunch()->historyId).arg(result->index);
+        if (key != shownKey_ || always) {
+            box.setPlainText(outputOf(*result));
+            shownKey_ = key;
+            follower_.reset();
+        }
+        return;
+    }
+    const Run& run = runs_.runs()[result->index];
     // A waiting run has its output file once its turn has come.
-    if (run != shownRun_ || always || follower_->path() != runs_.runs()[run].outputPath()) {
-        follower_.emplace(runs_.runs()[run].outputPath(), RunList::kShownOutputBytes);
+    const QString key = QStringLiteral("file:") + run.outputPath();
+    if (key != shownKey_ || always || !follower_) {
+        follower_.emplace(run.outputPath(), RunList::kShownOutputBytes);
         tailLength_ = 0;
     } else if (sinceOutput_.isValid() && !sinceOutput_.hasExpired(19 * outputCostMs_)) {
         return;
@@ -149,12 +263,11 @@ void ResultsWindow::showOutput(bool always) {
     QElapsedTimer cost;
     cost.start();
     const std::optional<OutputFollower::Change> change =
-        follower_->look(runs_.state(run).kind != RunState::Running);
+        follower_->look(runs_.state(result->index).kind != RunState::Running);
     if (!change)
         return;
-    QPlainTextEdit& box = *ui_->OutputText;
     QScrollBar* scroll = box.verticalScrollBar();
-    const bool atEnd = run != shownRun_ || scroll->value() == scroll->maximum();
+    const bool atEnd = key != shownKey_ || scroll->value() == scroll->maximum();
     if (change->restart) {
         box.setPlainText(change->added + change->tail);
     } else {
@@ -171,16 +284,24 @@ void ResultsWindow::showOutput(bool always) {
     tailLength_ = change->tail.size();
     if (atEnd)
         scroll->setValue(scroll->maximum());
-    shownRun_ = run;
+    shownKey_ = key;
     outputCostMs_ = cost.elapsed();
     sinceOutput_.start();
 }
 
 void ResultsWindow::RetryButtonClick() {
-    const qsizetype run = selectedRun();
-    if (run < 0)
+    const LaunchResult* launch = selectedLaunch();
+    if (!launch)
         return;
-    const RunList::Retry retry = runs_.retry(runs_.runs()[run].launch);
+    RunList::Retry retry;
+    if (launch->number > 0) {
+        retry = runs_.retry(launch->number);
+    } else {
+        for (const BatchResult& result : batches_.results()) {
+            if (result.state.failed())
+                retry.servers += result.servers();
+        }
+    }
     if (retry.servers.isEmpty()) {
         platform_.showMessage(
             kApplicationTitle,
@@ -202,14 +323,16 @@ void ResultsWindow::RetryButtonClick() {
 }
 
 void ResultsWindow::EndButtonClick() {
-    const qsizetype selected = selectedRun();
-    if (selected < 0)
+    const LaunchResult* launch = selectedLaunch();
+    if (!launch)
         return;
-    const int launch = runs_.runs()[selected].launch;
     QList<qsizetype> running;
-    for (qsizetype i = 0; i < runs_.runs().size(); ++i) {
-        if (runs_.runs()[i].launch == launch && runs_.state(i).kind == RunState::Running)
-            running.append(i);
+    if (launch->number > 0) {
+        const RunList::Range range = runs_.launchRuns(launch->number);
+        for (qsizetype i = range.first; i < range.first + range.count; ++i) {
+            if (runs_.state(i).kind == RunState::Running)
+                running.append(i);
+        }
     }
     if (running.isEmpty()) {
         platform_.showMessage(kApplicationTitle,
@@ -227,18 +350,65 @@ void ResultsWindow::EndButtonClick() {
     refresh();
 }
 
-void ResultsWindow::SaveButtonClick() {
-    const qsizetype run = selectedRun();
-    if (run < 0)
+void ResultsWindow::CopyButtonClick() {
+    const QStringList servers = batches_.shownServers();
+    QApplication::clipboard()->setText(servers.isEmpty() ? QString() : servers.join(u'\n') + u'\n');
+}
+
+void ResultsWindow::CompareButtonClick() {
+    const BatchResult* result = selectedResult();
+    if (!result)
         return;
-    if (runs_.runs()[run].batchPath.isEmpty()) {
+    const ResultGroup largest = batches_.largestGroup();
+    const qsizetype place = result - batches_.results().constData();
+    if (largest.members.contains(place)) {
+        platform_.showMessage(kApplicationTitle,
+                              QStringLiteral("The selected row is of the largest group of "
+                                             "identical output: there is nothing to compare."));
+        return;
+    }
+    const BatchResult& model = batches_.results()[largest.members.front()];
+    QStringList names;
+    for (qsizetype member : largest.members)
+        names += batches_.results()[member].servers();
+    const QString diff = unifiedDiff(outputOf(model), outputOf(*result));
+    QString text = QStringLiteral(
+                       "--- the largest group: %1 (%2 batch files, %3)\n"
+                       "+++ the selected row: %4 (%5)\n")
+                       .arg(foldServerNames(names))
+                       .arg(largest.members.size())
+                       .arg(model.state.text(), nameOfRow(*result), result->state.text());
+    text += diff.isEmpty() ? QStringLiteral(
+                                 "The outputs are the same; the state or exit status "
+                                 "differs.\n")
+                           : diff;
+    ui_->DiffText->setPlainText(text);
+    ui_->DiffText->show();
+}
+
+void ResultsWindow::ClearHistoryClick() {
+    if (!platform_.askToProceed(kApplicationTitle,
+                                QStringLiteral("Clear the results of every launch from the "
+                                               "history? The run log and the batch files stay as "
+                                               "they are."),
+                                QStringLiteral("&Clear history"), QStringLiteral("Cancel")))
+        return;
+    history_.clear();
+    showNewest();
+}
+
+void ResultsWindow::SaveButtonClick() {
+    const BatchResult* result = selectedResult();
+    if (!result)
+        return;
+    if (result->batchName.isEmpty()) {
         platform_.showMessage(kApplicationTitle,
                               QStringLiteral("%1 has not started: there is no output to save.")
-                                  .arg(serversText(runs_.runs()[run])));
+                                  .arg(nameOfRow(*result)));
         return;
     }
     const QString suggested = QDir::home().filePath(
-        QFileInfo(runs_.runs()[run].batchPath).completeBaseName() + QStringLiteral("-output.txt"));
+        QFileInfo(result->batchName).completeBaseName() + QStringLiteral("-output.txt"));
     const QString path = platform_.askSaveFile(QStringLiteral("Save output"), suggested);
     if (path.isEmpty())
         return;
@@ -261,9 +431,20 @@ void ResultsWindow::SaveButtonClick() {
                                      .arg(path));
         }
     }
+    if (!hasOutputFile(*result)) {
+        // What the history kept of it: at most its last MiB.
+        QSaveFile saved(path);
+        const QByteArray bytes = encodeText(outputOf(*result));
+        if (!saved.open(QIODevice::WriteOnly) || saved.write(bytes) != bytes.size() ||
+            !saved.commit()) {
+            throw OperationError(
+                QStringLiteral("Cannot save the output as %1: %2").arg(path, saved.errorString()));
+        }
+        return;
+    }
     // A large output takes seconds: the windows are drawn meanwhile, and take no input.
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const auto restore = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
-    runs_.saveOutput(run, path,
+    runs_.saveOutput(result->index, path,
                      [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
 }

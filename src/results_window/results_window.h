@@ -8,7 +8,9 @@
 
 #include "common/workspace.h"
 #include "platform/platform.h"
+#include "result_models.h"
 #include "runs/output_follower.h"
+#include "runs/results_history.h"
 #include "runs/run_list.h"
 #include "runs/run_watch.h"
 
@@ -16,18 +18,20 @@ namespace Ui {
 class ResultsWindow;
 }
 
-// Every batch file this run of the program started, newest first, with its state as it
-// changes, the selected run's output as its terminal showed it, a retry of the failed
-// servers of its launch and a copy of its output. It only shows what the run list holds.
+// The launches of this run of the program, newest first, then those the history keeps
+// of earlier runs; the selected launch's batch files with their states as they change,
+// filtered and grouped by output; the selected one's output as its terminal showed it,
+// or how it differs from the largest group's; a retry of a launch's failed servers and
+// a copy of an output. It only shows what the run list and the history hold.
 class ResultsWindow : public QDialog {
     Q_OBJECT
 
   public:
-    ResultsWindow(RunList& runs, RunWatch& watch, const Workspace& workspace, Platform& platform,
-                  QWidget* parent = nullptr);
+    ResultsWindow(RunList& runs, RunWatch& watch, ResultsHistory& history,
+                  const Workspace& workspace, Platform& platform, QWidget* parent = nullptr);
     ~ResultsWindow() override;
 
-    // The rows brought up to date and the newest run selected.
+    // The launches brought up to date, the history read, the newest launch selected.
     void showNewest();
 
   signals:
@@ -40,19 +44,37 @@ class ResultsWindow : public QDialog {
 
   private:
     void refresh();
+    void loadLaunch();
+    QList<BatchResult> currentResults(int launch) const;
     void showOutput(bool always);
-    qsizetype selectedRun() const;
+    const LaunchResult* selectedLaunch() const;
+    // The first batch file of the selected row, nullptr when none is selected.
+    const BatchResult* selectedResult() const;
+    // A batch file's output: from its file while the temp folder has it, else as the
+    // history kept it.
+    QString outputOf(const BatchResult& result) const;
+    bool hasOutputFile(const BatchResult& result) const;
     void RetryButtonClick();
     void SaveButtonClick();
     void EndButtonClick();
+    void CopyButtonClick();
+    void CompareButtonClick();
+    void ClearHistoryClick();
 
     std::unique_ptr<Ui::ResultsWindow> ui_;
     RunList& runs_;
     RunWatch& watch_;
+    ResultsHistory& history_;
     Workspace workspace_;
     Platform& platform_;
+    LaunchListModel launches_;
+    BatchTableModel batches_;
     QTimer updates_;
-    qsizetype shownRun_ = -1;
+    // This program run's launches as last counted; a launch whose runs have all ended
+    // for good is not counted again.
+    QList<LaunchResult> current_;
+    QList<bool> settled_;
+    QString shownKey_;  // what the output box shows
     std::optional<OutputFollower> follower_;
     qsizetype tailLength_ = 0;  // the line being written, at the end of the output box
     // A run that prints without end must not take the program's time: after an update of

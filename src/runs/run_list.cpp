@@ -2,6 +2,7 @@
 
 #include <signal.h>
 
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -43,6 +44,10 @@ void writeAll(QSaveFile& file, const QByteArray& bytes) {
 
 }  // namespace
 
+QByteArray outputDigest(const QString& output) {
+    return QCryptographicHash::hash(output.toUtf8(), QCryptographicHash::Sha256);
+}
+
 QStringList Run::servers() const {
     const ServerLines lines(decodeText(serverText));
     QStringList names;
@@ -83,7 +88,47 @@ QString RunList::newTag() {
 }
 
 void RunList::add(Run run) {
-    lastKnown_[plan(std::move(run))] = RunState{RunState::Running, 0};
+    const qsizetype index = plan(std::move(run));
+    becomes(index, RunState{RunState::Running, 0});
+    running_.append(index);
+}
+
+RunList::Range RunList::launchRuns(int launch) const {
+    if (launch < 1 || launch > launchStarts_.size())
+        return {};
+    const qsizetype first = launchStarts_[launch - 1];
+    const qsizetype end = launch < launchStarts_.size() ? launchStarts_[launch] : runs_.size();
+    return {first, end - first};
+}
+
+void RunList::becomes(qsizetype index, RunState state) {
+    RunState& known = lastKnown_[index];
+    if (known.kind == state.kind && known.exitStatus == state.exitStatus)
+        return;
+    known = state;
+    changed_.append(index);
+}
+
+void RunList::lookAtRunning() {
+    running_.removeIf([this](qsizetype index) {
+        state(index);
+        const RunState::Kind kind = lastKnown_[index].kind;
+        return kind != RunState::Running && kind != RunState::NotRun;
+    });
+}
+
+void RunList::noteOutcome(qsizetype index, const QString& output) {
+    Run& run = runs_[index];
+    // An exit status is written as the run ends; the other ends are noted when they come.
+    const QFileInfo status(run.statusPath());
+    run.ended = lastKnown_[index].kind == RunState::Exited && status.exists()
+                    ? status.lastModified()
+                    : QDateTime::currentDateTime();
+    QStringView text(output);
+    while (text.endsWith(u'\n'))
+        text.chop(1);
+    run.lastLine = text.mid(text.lastIndexOf(u'\n') + 1).toString();
+    run.outputDigest = outputDigest(output);
 }
 
 qsizetype RunList::plan(Run run) {
@@ -99,20 +144,21 @@ void RunList::start(qsizetype index, const QString& batchPath, qint64 startedPid
     run.batchPath = batchPath;
     run.startedPid = startedPid;
     run.started = at;
-    lastKnown_[index] = RunState{RunState::Running, 0};
+    becomes(index, RunState{RunState::Running, 0});
+    running_.append(index);
 }
 
 void RunList::notStarted(qsizetype index) {
-    lastKnown_[index] = RunState{RunState::NotStarted, 0};
+    becomes(index, RunState{RunState::NotStarted, 0});
 }
 
 void RunList::ended(qsizetype index, RunState as) {
-    lastKnown_[index] = as;
+    becomes(index, as);
 }
 
 RunState RunList::state(qsizetype index) {
     const Run& run = runs_[index];
-    RunState& known = lastKnown_[index];
+    const RunState known = lastKnown_[index];
     if (!known.final() && known.kind != RunState::Waiting) {
         // The recorder notes its process first and its exit status last; until it has
         // noted its process, the process the program started stands for it.
@@ -125,23 +171,25 @@ RunState RunList::state(qsizetype index) {
             const bool recording = recorder && processAlive(run.startedPid);
             if (const std::optional<qint64> status = numberIn(run.statusPath()); status) {
                 if (!recording)
-                    known = RunState{RunState::Exited, static_cast<int>(*status)};
+                    becomes(index, RunState{RunState::Exited, static_cast<int>(*status)});
             } else if (!alive && !recording) {
                 // an empty status is still being written while it lives
-                known = RunState{RunState::Unknown, 0};
+                becomes(index, RunState{RunState::Unknown, 0});
             }
         } else if (!alive) {
             const bool begun = recorder || QFileInfo::exists(run.outputPath());
             // Without a trace of its recorder, the terminal ended without starting it
             // (a terminal may also hand the run over and return: the trace comes later).
-            known = RunState{begun || cleanedUp_[index] ? RunState::Unknown : RunState::NotRun, 0};
+            becomes(index,
+                    RunState{begun || cleanedUp_[index] ? RunState::Unknown : RunState::NotRun, 0});
         } else {
-            known = RunState{RunState::Running, 0};
+            becomes(index, RunState{RunState::Running, 0});
         }
     }
-    if (cleanedUp_[index] && (known.kind == RunState::Exited || known.kind == RunState::Unknown))
+    const RunState now = lastKnown_[index];
+    if (cleanedUp_[index] && (now.kind == RunState::Exited || now.kind == RunState::Unknown))
         return RunState{RunState::CleanedUp, 0};
-    return known;
+    return now;
 }
 
 qint64 RunList::recorderPid(qsizetype index) const {

@@ -5,24 +5,33 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <utility>
 
 #include "model/launch_mode.h"
+
+// What tells two outputs apart: equal for byte-for-byte equal text, and only then.
+QByteArray outputDigest(const QString& output);
 
 // One batch file a launch started, and where its recorder leaves what it did.
 struct Run {
     int launch = 0;  // the launch that started it, counted from 1 in each program run
-    QDateTime started;
+    QDateTime started{};
     LaunchMode mode = LaunchMode::Normal;
-    QString batchPath;  // temp<N>.bat, what its recorder leaves beside it; empty until started
+    QString batchPath{};  // temp<N>.bat, what its recorder leaves beside it; empty until started
     // The program run's own mark in the names of the recorder's files: the batch file's
     // number comes round again in a later program run, and a recorder of an earlier one
     // that is still going must not write where this run's state is read.
-    QString tag;
+    QString tag{};
     qint64 startedPid = 0;  // the process the program started, until the recorder says
     // The run's servers as the collection text holds them, kept compact for launches of
     // a million servers.
-    QByteArray serverText;
+    QByteArray serverText{};
     qsizetype serverCount = 0;
+    // Known once the run has ended: when, the last line it showed, and a digest of all it
+    // showed (its last MiB, cleaned), which tells identical outputs apart.
+    QDateTime ended{};
+    QString lastLine{};
+    QByteArray outputDigest{};
 
     QStringList servers() const;
     // temp<N>.<tag>.out, .status and .pid: derived from the batch file's path, so that a
@@ -77,7 +86,17 @@ class RunList {
 
     const QString& tag() const { return tag_; }
     // Numbers the next launch's runs.
-    int beginLaunch() { return ++launches_; }
+    int beginLaunch() {
+        launchStarts_.append(runs_.size());
+        return ++launches_;
+    }
+    int launches() const { return launches_; }
+    // The runs of launch `launch`: `count` from `first`.
+    struct Range {
+        qsizetype first = 0;
+        qsizetype count = 0;
+    };
+    Range launchRuns(int launch) const;
     void add(Run run);
     // A row for a run whose turn has not come: waiting until start() or stopped().
     qsizetype plan(Run run);
@@ -90,6 +109,14 @@ class RunList {
     // Read from the run's files until it has ended; what it ended as is read once and
     // outlives its files.
     RunState state(qsizetype index);
+    // What the run ended as, also when its files have been cleaned up since.
+    RunState finalState(qsizetype index) const { return lastKnown_[index]; }
+    // Looks at every run still running: those that ended since become known.
+    void lookAtRunning();
+    // The runs whose state changed since the last call: started, or ended for good.
+    QList<qsizetype> takeChanged() { return std::exchange(changed_, {}); }
+    // Notes when and as what a run that has ended ended, from its files.
+    void noteOutcome(qsizetype index, const QString& output);
     // The process id the run's recorder noted, 0 while there is none.
     qint64 recorderPid(qsizetype index) const;
     // The temp folder is about to be emptied: what the runs that have ended left there
@@ -118,9 +145,14 @@ class RunList {
     static constexpr qint64 kShownOutputBytes = 1024 * 1024;
 
   private:
+    void becomes(qsizetype index, RunState state);
+
     QString tag_;
     QList<Run> runs_;
     QList<RunState> lastKnown_;
+    QList<qsizetype> launchStarts_;  // the first run of each launch
+    QList<qsizetype> running_;       // runs started and not known to have ended
+    QList<qsizetype> changed_;
     QList<bool> cleanedUp_;         // the run's files were removed by a clean-up
     qsizetype notCleanedFrom_ = 0;  // no run before this one has files a clean-up would remove
     int launches_ = 0;

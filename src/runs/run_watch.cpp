@@ -35,19 +35,21 @@ void RunWatch::watch(qsizetype index, int timeoutSeconds) {
     const int process = pid > 1 ? static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)) : -1;
     if (process >= 0) {
         auto* exit = new QSocketNotifier(process, QSocketNotifier::Read, &context_);
-        QObject::connect(exit, &QSocketNotifier::activated, &context_, [this, exit, process, pid] {
-            exit->setEnabled(false);
-            exit->deleteLater();
-            ::close(process);
-            // The program's own child: collected now, so that it no longer counts as alive.
-            ::waitpid(static_cast<pid_t>(pid), nullptr, WNOHANG);
-            notify();
-        });
+        QObject::connect(exit, &QSocketNotifier::activated, &context_,
+                         [this, exit, process, pid, index] {
+                             exit->setEnabled(false);
+                             exit->deleteLater();
+                             ::close(process);
+                             // The program's own child: collected now, so that it no longer counts
+                             // as alive.
+                             ::waitpid(static_cast<pid_t>(pid), nullptr, WNOHANG);
+                             notify(index);
+                         });
     }
     if (!temp_) {
         temp_ = new QFileSystemWatcher(&context_);
         QObject::connect(temp_, &QFileSystemWatcher::directoryChanged, &context_,
-                         [this] { notify(); });
+                         [this] { notify(-1); });
     }
     if (temp_->directories().isEmpty())
         temp_->addPath(tempFolder_);
@@ -81,9 +83,9 @@ void RunWatch::endRun(qsizetype index, RunState as) {
         for (pid_t group : groups)
             ::kill(-group, SIGKILL);  // a group that has gone takes nothing
         ending_.removeOne(groups);
-        notify();
+        notify(-1);
     });
-    notify();
+    notify(index);
 }
 
 qsizetype RunWatch::endingsPending() {

@@ -27,14 +27,14 @@ class RunWatch {
     // Runs ended of which a process is still left for the SIGKILL to come.
     qsizetype endingsPending();
 
-    // Called whenever a run may have ended.
-    std::function<void()> changed;
+    // Called whenever a run may have ended: the run `index`, or -1 for any of them.
+    std::function<void(qsizetype index)> changed;
 
   private:
     void endRun(qsizetype index, RunState as);
-    void notify() {
+    void notify(qsizetype index) {
         if (changed)
-            changed();
+            changed(index);
     }
 
     RunList& runs_;

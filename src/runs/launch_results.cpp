@@ -1,0 +1,94 @@
+#include "runs/launch_results.h"
+
+#include <QHash>
+#include <algorithm>
+
+#include "common/text_file.h"
+#include "model/server_lines.h"
+
+QStringList BatchResult::servers() const {
+    const ServerLines lines(decodeText(serverText));
+    QStringList names;
+    names.reserve(lines.count());
+    for (QStringView name : lines)
+        names.append(name.toString());
+    return names;
+}
+
+LaunchResult::Count countOf(const RunState& state) {
+    switch (state.kind) {
+        case RunState::Running:
+            return LaunchResult::Running;
+        case RunState::Waiting:
+            return LaunchResult::Waiting;
+        case RunState::NotStarted:
+            return LaunchResult::NotStarted;
+        case RunState::TimedOut:
+            return LaunchResult::TimedOut;
+        case RunState::EndedByUser:
+            return LaunchResult::EndedByUser;
+        case RunState::Exited:
+            return state.exitStatus == 0 ? LaunchResult::Ok : LaunchResult::Failed;
+        case RunState::Unknown:
+        case RunState::CleanedUp:
+        case RunState::NotRun:
+            break;
+    }
+    return LaunchResult::Failed;
+}
+
+void LaunchResult::count(const RunState& state, qsizetype servers) {
+    counts[countOf(state)] += servers;
+}
+
+QString LaunchResult::summary() const {
+    static const char* const names[Counts] = {
+        "ok", "failed", "timed out", "ended by the user", "not started", "running", "waiting"};
+    QStringList parts;
+    for (int count = 0; count < Counts; ++count) {
+        if (counts[count] > 0)
+            parts += QStringLiteral("%1 %2").arg(counts[count]).arg(QLatin1String(names[count]));
+    }
+    return parts.join(QStringLiteral(" \u00b7 "));
+}
+
+QList<ResultGroup> groupResults(const QList<BatchResult>& results) {
+    QList<ResultGroup> groups;
+    QHash<QByteArray, qsizetype> groupOf;
+    for (qsizetype i = 0; i < results.size(); ++i) {
+        const BatchResult& result = results[i];
+        if (result.state.kind == RunState::Running) {
+            groups.append(ResultGroup{{i}, result.serverCount});
+            continue;
+        }
+        QByteArray key = result.digest;
+        key += '/' + QByteArray::number(result.state.kind) + '/' +
+               QByteArray::number(result.state.exitStatus);
+        auto found = groupOf.constFind(key);
+        if (found == groupOf.constEnd()) {
+            found = groupOf.insert(key, groups.size());
+            groups.append(ResultGroup{});
+        }
+        ResultGroup& group = groups[*found];
+        group.members.append(i);
+        group.servers += result.serverCount;
+    }
+    std::stable_sort(groups.begin(), groups.end(), [](const ResultGroup& a, const ResultGroup& b) {
+        return a.members.size() > b.members.size();
+    });
+    return groups;
+}
+
+bool passes(ResultFilter filter, const RunState& state) {
+    switch (filter) {
+        case ResultFilter::All:
+            return true;
+        case ResultFilter::Failed:
+            return state.failed();
+        case ResultFilter::Running:
+            return state.going();
+        case ResultFilter::Ok:
+            break;
+    }
+    return state.kind == RunState::Exited && state.exitStatus == 0;
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include "model/launch_mode.h"
+#include "runs/run_list.h"
+
+// One batch file of a launch as Results shows it, from the run list or from the history.
+struct BatchResult {
+    qsizetype index = -1;  // in the run list, or the batch file's place in an earlier launch
+    QString batchName;     // temp<N>.bat; empty while waiting
+    QByteArray serverText;
+    qsizetype serverCount = 0;
+    RunState state;
+    QDateTime started;
+    QDateTime ended;
+    QString lastLine;
+    QByteArray digest;  // of its output, once it has ended
+
+    QStringList servers() const;
+};
+
+// A launch as the list of launches shows it.
+struct LaunchResult {
+    qint64 historyId = 0;  // 0 when the history does not hold it
+    int number = 0;        // this program run's launch number; 0 for an earlier launch
+    QDateTime started;
+    LaunchMode mode = LaunchMode::Normal;
+    qsizetype servers = 0;
+    // Servers in each state, in the order the summary names them.
+    enum Count { Ok, Failed, TimedOut, EndedByUser, NotStarted, Running, Waiting, Counts };
+    qsizetype counts[Counts] = {};
+
+    // "297 ok · 2 failed · 1 timed out": a state no server is in is left out.
+    QString summary() const;
+    void count(const RunState& state, qsizetype servers);
+};
+
+// What a state counts as in a summary.
+LaunchResult::Count countOf(const RunState& state);
+
+// Batch files alike: the same state, exit status and output, byte for byte.
+struct ResultGroup {
+    QList<qsizetype> members;  // places in the list grouped, in its order
+    qsizetype servers = 0;
+};
+// Largest group (by batch files) first, groups of equal size in the order they first
+// appear. A batch file still running is alone in its group: its output still changes.
+QList<ResultGroup> groupResults(const QList<BatchResult>& results);
+
+// The rows the filter of Results lets through.
+enum class ResultFilter { All, Failed, Running, Ok };
+bool passes(ResultFilter filter, const RunState& state);

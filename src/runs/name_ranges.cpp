@@ -1,0 +1,114 @@
+#include "runs/name_ranges.h"
+
+#include <QHash>
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+struct Numbered {
+    qulonglong value = 0;
+    QString digits;
+    bool padded() const { return digits.size() > 1 && digits.front() == u'0'; }
+};
+
+// The names of one stem, prefix and suffix around the last number.
+struct Stem {
+    QString prefix;
+    QString suffix;
+    std::vector<Numbered> numbers;
+};
+
+// One part of the folded text: a name without a number, or a stem.
+struct Part {
+    QString name;
+    int stem = -1;
+};
+
+// Ranges of consecutive numbers that keep one way of writing them: all without padding,
+// or all of one width.
+QString foldedNumbers(std::vector<Numbered>& numbers) {
+    std::sort(numbers.begin(), numbers.end(), [](const Numbered& a, const Numbered& b) {
+        return a.value != b.value ? a.value < b.value : a.digits < b.digits;
+    });
+    QStringList ranges;
+    for (size_t first = 0; first < numbers.size();) {
+        qsizetype width = numbers[first].padded() ? numbers[first].digits.size() : 0;
+        qsizetype minLength = numbers[first].digits.size();
+        qsizetype maxLength = minLength;
+        size_t last = first;
+        while (last + 1 < numbers.size()) {
+            const Numbered& next = numbers[last + 1];
+            if (next.value != numbers[last].value + 1)
+                break;
+            const qsizetype length = next.digits.size();
+            if (next.padded()) {
+                if (width == 0 && (minLength != length || maxLength != length))
+                    break;
+                if (width != 0 && width != length)
+                    break;
+                width = length;
+            } else if (width != 0 && width != length) {
+                break;
+            }
+            minLength = std::min(minLength, length);
+            maxLength = std::max(maxLength, length);
+            ++last;
+        }
+        ranges += last == first ? numbers[first].digits
+                                : numbers[first].digits + u'-' + numbers[last].digits;
+        first = last + 1;
+    }
+    return ranges.join(u',');
+}
+
+}  // namespace
+
+QString foldServerNames(const QStringList& names) {
+    std::vector<Part> parts;
+    std::vector<Stem> stems;
+    QHash<QString, int> stemOf;  // prefix and suffix, joined by a character no name holds
+    QHash<QString, bool> seen;
+    for (const QString& name : names) {
+        if (seen.contains(name))
+            continue;
+        seen.insert(name, true);
+        qsizetype end = name.size();
+        while (end > 0 && !name[end - 1].isDigit())
+            --end;
+        qsizetype begin = end;
+        while (begin > 0 && name[begin - 1].isDigit())
+            --begin;
+        bool number = end > begin && end - begin <= 18;
+        const QString digits = name.mid(begin, end - begin);
+        const qulonglong value = number ? digits.toULongLong(&number) : 0;
+        if (!number) {
+            parts.push_back(Part{name});
+            continue;
+        }
+        const QString prefix = name.left(begin);
+        const QString suffix = name.mid(end);
+        const QString key = prefix + QChar(0) + suffix;
+        auto found = stemOf.constFind(key);
+        if (found == stemOf.constEnd()) {
+            found = stemOf.insert(key, static_cast<int>(stems.size()));
+            stems.push_back(Stem{prefix, suffix, {}});
+            parts.push_back(Part{QString(), *found});
+        }
+        stems[*found].numbers.push_back(Numbered{value, digits});
+    }
+    QStringList text;
+    for (const Part& part : parts) {
+        if (part.stem < 0) {
+            text += part.name;
+            continue;
+        }
+        Stem& stem = stems[part.stem];
+        if (stem.numbers.size() == 1) {
+            text += stem.prefix + stem.numbers.front().digits + stem.suffix;
+            continue;
+        }
+        text += stem.prefix + u'[' + foldedNumbers(stem.numbers) + u']' + stem.suffix;
+    }
+    return text.join(QStringLiteral(", "));
+}

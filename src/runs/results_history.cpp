@@ -1,0 +1,459 @@
+#include "runs/results_history.h"
+
+#include <sqlite3.h>
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QScopeGuard>
+
+namespace {
+
+const char* const kSchema =
+    "CREATE TABLE IF NOT EXISTS launches("
+    " id INTEGER PRIMARY KEY, program_run TEXT NOT NULL, started_ms INTEGER NOT NULL,"
+    " mode TEXT NOT NULL, servers INTEGER NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS runs("
+    " id INTEGER PRIMARY KEY, launch INTEGER NOT NULL, place INTEGER NOT NULL,"
+    " batch TEXT NOT NULL DEFAULT '', servers TEXT NOT NULL, server_count INTEGER NOT NULL,"
+    " state TEXT NOT NULL, exit_status INTEGER NOT NULL DEFAULT 0, started_ms INTEGER,"
+    " ended_ms INTEGER, last_line TEXT NOT NULL DEFAULT '', digest BLOB, output TEXT);"
+    "CREATE UNIQUE INDEX IF NOT EXISTS runs_of_launch ON runs(launch, place);";
+
+// The states as the database names them, for a reader with sqlite3 at hand.
+const char* stateName(RunState::Kind kind) {
+    switch (kind) {
+        case RunState::Running:
+            return "running";
+        case RunState::Exited:
+            return "exited";
+        case RunState::CleanedUp:
+        case RunState::Unknown:
+            return "unknown";
+        case RunState::NotRun:
+            return "not run";
+        case RunState::Waiting:
+            return "waiting";
+        case RunState::NotStarted:
+            return "not started";
+        case RunState::TimedOut:
+            return "timed out";
+        case RunState::EndedByUser:
+            break;
+    }
+    return "ended by the user";
+}
+
+RunState::Kind stateKind(QByteArrayView name) {
+    for (RunState::Kind kind :
+         {RunState::Running, RunState::Exited, RunState::NotRun, RunState::Waiting,
+          RunState::NotStarted, RunState::TimedOut, RunState::EndedByUser}) {
+        if (name == stateName(kind))
+            return kind;
+    }
+    return RunState::Unknown;
+}
+
+const char* modeName(LaunchMode mode) {
+    switch (mode) {
+        case LaunchMode::Normal:
+            return "normal";
+        case LaunchMode::Spawn:
+            return "spawn";
+        case LaunchMode::RunLater:
+            break;
+    }
+    return "run later";
+}
+
+LaunchMode modeOf(QByteArrayView name) {
+    if (name == "spawn")
+        return LaunchMode::Spawn;
+    return name == "run later" ? LaunchMode::RunLater : LaunchMode::Normal;
+}
+
+// The program run that wrote a launch has ended: what was still going then ended unknown,
+// and what was waiting never started.
+RunState asEndedState(RunState state) {
+    if (state.kind == RunState::Running || state.kind == RunState::NotRun)
+        return RunState{RunState::Unknown, 0};
+    if (state.kind == RunState::Waiting)
+        return RunState{RunState::NotStarted, 0};
+    return state;
+}
+
+QDateTime momentOf(sqlite3_stmt* statement, int column) {
+    if (sqlite3_column_type(statement, column) == SQLITE_NULL)
+        return QDateTime();
+    return QDateTime::fromMSecsSinceEpoch(sqlite3_column_int64(statement, column));
+}
+
+QByteArrayView bytesOf(sqlite3_stmt* statement, int column) {
+    const void* data = sqlite3_column_blob(statement, column);
+    return QByteArrayView(static_cast<const char*>(data), sqlite3_column_bytes(statement, column));
+}
+
+QString textOf(sqlite3_stmt* statement, int column) {
+    return QString::fromUtf8(bytesOf(statement, column));
+}
+
+void bindText(sqlite3_stmt* statement, int column, const QByteArray& utf8) {
+    sqlite3_bind_text64(statement, column, utf8.constData(),
+                        static_cast<sqlite3_uint64>(utf8.size()), SQLITE_TRANSIENT, SQLITE_UTF8);
+}
+
+void bindMoment(sqlite3_stmt* statement, int column, const QDateTime& moment) {
+    if (moment.isValid())
+        sqlite3_bind_int64(statement, column, moment.toMSecsSinceEpoch());
+    else
+        sqlite3_bind_null(statement, column);
+}
+
+// A statement, reset and unbound for its next use whatever happens to this one.
+class Use {
+  public:
+    explicit Use(sqlite3_stmt* statement) : statement_(statement) {}
+    ~Use() {
+        sqlite3_reset(statement_);
+        sqlite3_clear_bindings(statement_);
+    }
+    Use(const Use&) = delete;
+    Use& operator=(const Use&) = delete;
+    sqlite3_stmt* operator*() const { return statement_; }
+
+  private:
+    sqlite3_stmt* statement_;
+};
+
+}  // namespace
+
+ResultsHistory::ResultsHistory(QString path, int keepLaunches)
+    : path_(std::move(path)), keep_(keepLaunches) {}
+
+ResultsHistory::~ResultsHistory() {
+    closeDatabase();
+}
+
+void ResultsHistory::closeDatabase() {
+    for (sqlite3_stmt** statement : {&insertLaunch_, &insertRun_, &started_, &ended_}) {
+        sqlite3_finalize(*statement);
+        *statement = nullptr;
+    }
+    // A statement of a reader still open keeps it until that is finalized.
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+}
+
+bool ResultsHistory::onDisk() {
+    open();
+    return onDisk_;
+}
+
+void ResultsHistory::exec(const char* sql) {
+    char* error = nullptr;
+    const int code = sqlite3_exec(db_, sql, nullptr, nullptr, &error);
+    if (code != SQLITE_OK) {
+        HistoryError failure(QString::fromUtf8(error ? error : sqlite3_errstr(code)));
+        failure.code = code;
+        sqlite3_free(error);
+        throw failure;
+    }
+}
+
+sqlite3_stmt* ResultsHistory::prepare(sqlite3_stmt*& statement, const char* sql) {
+    if (!statement && sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement,
+                                         nullptr) != SQLITE_OK) {
+        throw HistoryError(QString::fromUtf8(sqlite3_errmsg(db_)));
+    }
+    return statement;
+}
+
+bool ResultsHistory::open() {
+    if (tried_)
+        return db_ != nullptr;
+    tried_ = true;
+    const int code = sqlite3_open_v2(QFile::encodeName(path_).constData(), &db_,
+                                     SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    try {
+        if (code != SQLITE_OK)
+            throw HistoryError(QString::fromUtf8(db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(code)));
+        sqlite3_busy_timeout(db_, 5000);
+        // With a write-ahead log a commit is one write and no sync, and a crash loses
+        // only what was not committed.
+        exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
+        exec(kSchema);
+        onDisk_ = true;
+        return true;
+    } catch (const HistoryError& error) {
+        const int failure = db_ ? sqlite3_errcode(db_) : code;
+        closeDatabase();
+        QString aside;
+        if (failure == SQLITE_NOTADB || failure == SQLITE_CORRUPT || error.code == SQLITE_NOTADB ||
+            error.code == SQLITE_CORRUPT) {
+            // Kept for whoever wants to look into it; the next program run begins anew.
+            aside = path_ + QStringLiteral(".broken-") +
+                    QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+            if (!QFile::rename(path_, aside))
+                aside.clear();
+            for (const char* part : {"-wal", "-shm"}) {
+                const QString file = path_ + QLatin1String(part);
+                if (QFile::exists(file) && !aside.isEmpty())
+                    QFile::rename(file, aside + QLatin1String(part));
+            }
+        }
+        failed(aside.isEmpty()
+                   ? QStringLiteral("The results history %1 cannot be opened: %2.")
+                         .arg(path_, error.message())
+                   : QStringLiteral("The results history %1 cannot be read: %2. It was renamed to "
+                                    "%3.")
+                         .arg(path_, error.message(), aside));
+        return db_ != nullptr;
+    }
+}
+
+void ResultsHistory::failed(const QString& what) {
+    closeDatabase();
+    useMemory();
+    if (!reported_ && report) {
+        reported_ = true;
+        report(what + QStringLiteral(" Results keeps the results of this run of Corvane only; "
+                                     "the launches themselves are not affected."));
+    }
+}
+
+void ResultsHistory::useMemory() {
+    onDisk_ = false;
+    ids_.clear();
+    if (sqlite3_open(":memory:", &db_) == SQLITE_OK &&
+        sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr) == SQLITE_OK)
+        return;
+    sqlite3_close(db_);
+    db_ = nullptr;
+}
+
+void ResultsHistory::transaction(const std::function<void()>& body) {
+    if (!open())
+        return;
+    try {
+        exec("BEGIN IMMEDIATE");
+        try {
+            body();
+            exec("COMMIT");
+        } catch (...) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+    } catch (const HistoryError& error) {
+        if (onDisk_) {
+            failed(QStringLiteral("The results history %1 cannot be written: %2.")
+                       .arg(path_, error.message()));
+        }
+    }
+}
+
+void ResultsHistory::addLaunch(const RunList& runs, int launch) {
+    const RunList::Range range = runs.launchRuns(launch);
+    if (range.count == 0)
+        return;
+    transaction([&] {
+        const Run& first = runs.runs()[range.first];
+        qsizetype servers = 0;
+        for (qsizetype i = range.first; i < range.first + range.count; ++i)
+            servers += runs.runs()[i].serverCount;
+        {
+            const Use insert(prepare(insertLaunch_,
+                                     "INSERT INTO launches(program_run, started_ms, mode, servers) "
+                                     "VALUES(?, ?, ?, ?)"));
+            bindText(*insert, 1, runs.tag().toUtf8());
+            bindMoment(*insert, 2,
+                       first.started.isValid() ? first.started : QDateTime::currentDateTime());
+            sqlite3_bind_text(*insert, 3, modeName(first.mode), -1, SQLITE_STATIC);
+            sqlite3_bind_int64(*insert, 4, servers);
+            if (sqlite3_step(*insert) != SQLITE_DONE)
+                throw HistoryError(QString::fromUtf8(sqlite3_errmsg(db_)));
+        }
+        const qint64 id = sqlite3_last_insert_rowid(db_);
+        const Use insert(prepare(insertRun_,
+                                 "INSERT INTO runs(launch, place, batch, servers, server_count, "
+                                 "state, started_ms) VALUES(?, ?, ?, ?, ?, ?, ?)"));
+        for (qsizetype place = 0; place < range.count; ++place) {
+            const Run& run = runs.runs()[range.first + place];
+            sqlite3_bind_int64(*insert, 1, id);
+            sqlite3_bind_int64(*insert, 2, place);
+            bindText(*insert, 3, QFileInfo(run.batchPath).fileName().toUtf8());
+            sqlite3_bind_text64(*insert, 4, run.serverText.constData(),
+                                static_cast<sqlite3_uint64>(run.serverText.size()), SQLITE_STATIC,
+                                SQLITE_UTF8);
+            sqlite3_bind_int64(*insert, 5, run.serverCount);
+            sqlite3_bind_text(*insert, 6, stateName(runs.finalState(range.first + place).kind), -1,
+                              SQLITE_STATIC);
+            bindMoment(*insert, 7, run.started);
+            if (sqlite3_step(*insert) != SQLITE_DONE)
+                throw HistoryError(QString::fromUtf8(sqlite3_errmsg(db_)));
+            sqlite3_reset(*insert);
+        }
+        // The oldest launches beyond those kept go with this one.
+        const QByteArray keep = QByteArray::number(keep_);
+        exec(("DELETE FROM runs WHERE launch IN (SELECT id FROM launches ORDER BY id DESC "
+              "LIMIT -1 OFFSET " +
+              keep +
+              ");DELETE FROM launches WHERE id IN (SELECT id FROM launches ORDER BY id "
+              "DESC LIMIT -1 OFFSET " +
+              keep + ");")
+                 .constData());
+        ids_.insert(launch, id);
+    });
+}
+
+void ResultsHistory::recordChanges(RunList& runs) {
+    const QList<qsizetype> changed = runs.takeChanged();
+    if (changed.isEmpty())
+        return;
+    // What ended is read first, whatever becomes of the history.
+    QList<QString> outputs(changed.size());
+    for (qsizetype i = 0; i < changed.size(); ++i) {
+        if (runs.finalState(changed[i]).final()) {
+            outputs[i] = runs.output(changed[i]);
+            runs.noteOutcome(changed[i], outputs[i]);
+        }
+    }
+    transaction([&] {
+        for (qsizetype i = 0; i < changed.size(); ++i) {
+            const qsizetype index = changed[i];
+            const Run& run = runs.runs()[index];
+            const qint64 id = ids_.value(run.launch, 0);
+            if (id == 0)
+                continue;
+            const qsizetype place = index - runs.launchRuns(run.launch).first;
+            const RunState state = runs.finalState(index);
+            if (!state.final()) {
+                const Use update(prepare(started_,
+                                         "UPDATE runs SET batch = ?, state = ?, started_ms = ? "
+                                         "WHERE launch = ? AND place = ?"));
+                bindText(*update, 1, QFileInfo(run.batchPath).fileName().toUtf8());
+                sqlite3_bind_text(*update, 2, stateName(state.kind), -1, SQLITE_STATIC);
+                bindMoment(*update, 3, run.started);
+                sqlite3_bind_int64(*update, 4, id);
+                sqlite3_bind_int64(*update, 5, place);
+                if (sqlite3_step(*update) != SQLITE_DONE)
+                    throw HistoryError(QString::fromUtf8(sqlite3_errmsg(db_)));
+                continue;
+            }
+            const Use update(prepare(ended_,
+                                     "UPDATE runs SET batch = ?, state = ?, exit_status = ?, "
+                                     "started_ms = ?, ended_ms = ?, last_line = ?, digest = ?, "
+                                     "output = ? WHERE launch = ? AND place = ?"));
+            bindText(*update, 1, QFileInfo(run.batchPath).fileName().toUtf8());
+            sqlite3_bind_text(*update, 2, stateName(state.kind), -1, SQLITE_STATIC);
+            sqlite3_bind_int(*update, 3, state.exitStatus);
+            bindMoment(*update, 4, run.started);
+            bindMoment(*update, 5, run.ended);
+            bindText(*update, 6, run.lastLine.toUtf8());
+            sqlite3_bind_blob(*update, 7, run.outputDigest.constData(),
+                              static_cast<int>(run.outputDigest.size()), SQLITE_STATIC);
+            bindText(*update, 8, outputs[i].toUtf8());
+            sqlite3_bind_int64(*update, 9, id);
+            sqlite3_bind_int64(*update, 10, place);
+            if (sqlite3_step(*update) != SQLITE_DONE)
+                throw HistoryError(QString::fromUtf8(sqlite3_errmsg(db_)));
+        }
+    });
+}
+
+QList<ResultsHistory::StoredLaunch> ResultsHistory::launches() {
+    QList<StoredLaunch> launches;
+    if (!open())
+        return launches;
+    try {
+        sqlite3_stmt* statement = nullptr;
+        const auto finalize = qScopeGuard([&] { sqlite3_finalize(statement); });
+        prepare(statement,
+                "SELECT l.id, l.program_run, l.started_ms, l.mode, l.servers, r.state, "
+                "r.exit_status, SUM(r.server_count) FROM launches l LEFT JOIN runs r ON "
+                "r.launch = l.id GROUP BY l.id, r.state, r.exit_status = 0 ORDER BY l.id DESC");
+        int step;
+        while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
+            const qint64 id = sqlite3_column_int64(statement, 0);
+            if (launches.isEmpty() || launches.back().launch.historyId != id) {
+                StoredLaunch stored;
+                stored.launch.historyId = id;
+                stored.programRun = textOf(statement, 1);
+                stored.launch.started = momentOf(statement, 2);
+                stored.launch.mode = modeOf(bytesOf(statement, 3));
+                stored.launch.servers = sqlite3_column_int64(statement, 4);
+                launches.append(stored);
+            }
+            if (sqlite3_column_type(statement, 5) != SQLITE_NULL) {
+                const RunState state{stateKind(bytesOf(statement, 5)),
+                                     sqlite3_column_int(statement, 6)};
+                launches.back().launch.count(state, sqlite3_column_int64(statement, 7));
+            }
+        }
+        if (step != SQLITE_DONE)
+            throw HistoryError(QString::fromUtf8(sqlite3_errmsg(db_)));
+    } catch (const HistoryError& error) {
+        failed(QStringLiteral("The results history %1 cannot be read: %2.")
+                   .arg(path_, error.message()));
+        return {};
+    }
+    return launches;
+}
+
+QList<BatchResult> ResultsHistory::results(qint64 launchId, bool asEnded) {
+    QList<BatchResult> results;
+    if (!open())
+        return results;
+    sqlite3_stmt* statement = nullptr;
+    const auto finalize = qScopeGuard([&] { sqlite3_finalize(statement); });
+    try {
+        prepare(statement,
+                "SELECT place, batch, servers, server_count, state, exit_status, started_ms, "
+                "ended_ms, last_line, digest FROM runs WHERE launch = ? ORDER BY place");
+        sqlite3_bind_int64(statement, 1, launchId);
+        int step;
+        while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
+            BatchResult result;
+            result.index = sqlite3_column_int64(statement, 0);
+            result.batchName = textOf(statement, 1);
+            result.serverText = bytesOf(statement, 2).toByteArray();
+            result.serverCount = sqlite3_column_int64(statement, 3);
+            result.state =
+                RunState{stateKind(bytesOf(statement, 4)), sqlite3_column_int(statement, 5)};
+            if (asEnded)
+                result.state = asEndedState(result.state);
+            result.started = momentOf(statement, 6);
+            result.ended = momentOf(statement, 7);
+            result.lastLine = textOf(statement, 8);
+            result.digest = bytesOf(statement, 9).toByteArray();
+            results.append(std::move(result));
+        }
+        if (step != SQLITE_DONE)
+            throw HistoryError(QString::fromUtf8(sqlite3_errmsg(db_)));
+    } catch (const HistoryError& error) {
+        failed(QStringLiteral("The results history %1 cannot be read: %2.")
+                   .arg(path_, error.message()));
+        return {};
+    }
+    return results;
+}
+
+QString ResultsHistory::output(qint64 launchId, qsizetype place) {
+    if (!open())
+        return QString();
+    sqlite3_stmt* statement = nullptr;
+    QString text;
+    if (sqlite3_prepare_v2(db_, "SELECT output FROM runs WHERE launch = ? AND place = ?", -1,
+                           &statement, nullptr) == SQLITE_OK) {
+        sqlite3_bind_int64(statement, 1, launchId);
+        sqlite3_bind_int64(statement, 2, place);
+        if (sqlite3_step(statement) == SQLITE_ROW)
+            text = textOf(statement, 0);
+    }
+    sqlite3_finalize(statement);
+    return text;
+}
+
+void ResultsHistory::clear() {
+    transaction([&] { exec("DELETE FROM runs; DELETE FROM launches;"); });
+    ids_.clear();
+}

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <functional>
+
+#include "runs/launch_results.h"
+#include "runs/run_list.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+// The results of every launch, kept in an SQLite database (logs/results.sqlite) across
+// runs of the program: each launch, its batch files, their states, exit statuses, start
+// and end times and outputs (the last MiB, cleaned, as Results shows it). A state is
+// written as it becomes known, one transaction for each look, so that a crash loses at
+// most what was still running. A file that cannot be opened or read is reported once,
+// a corrupt one renamed aside, and the history then lasts for this program run only: a
+// launch never fails because of it.
+class ResultsHistory {
+  public:
+    static constexpr int kDefaultKeepLaunches = 100;
+    static constexpr int kKeepLaunchesLimit = 100000;
+
+    // Opened when first used, not before.
+    explicit ResultsHistory(QString path, int keepLaunches = kDefaultKeepLaunches);
+    ~ResultsHistory();
+    ResultsHistory(const ResultsHistory&) = delete;
+    ResultsHistory& operator=(const ResultsHistory&) = delete;
+
+    // Told of a history that cannot be used, once.
+    std::function<void(const QString& message)> report;
+    // Launches beyond the newest `count` are removed as the next launch is written.
+    void setKeepLaunches(int count) { keep_ = count; }
+    // False once the file could not be used, and the history lasts for this run only.
+    bool onDisk();
+
+    // Launch `launch` of the run list, with all its runs as they stand.
+    void addLaunch(const RunList& runs, int launch);
+    // The runs of the list whose state changed since the last call, in one transaction;
+    // a run that has ended with its output, which the list also notes.
+    void recordChanges(RunList& runs);
+    // The history's id of launch `launch` of this program run; 0 when it holds none.
+    qint64 idOf(int launch) const { return ids_.value(launch, 0); }
+
+    struct StoredLaunch {
+        LaunchResult launch;
+        QString programRun;  // the run list's tag of the program run that launched it
+    };
+    // Newest first.
+    QList<StoredLaunch> launches();
+    // A launch's batch files in launch order. `asEnded`: the program run that launched it
+    // has ended, so a batch file still running then ended unknown, and one still waiting
+    // did not start.
+    QList<BatchResult> results(qint64 launchId, bool asEnded);
+    // What a batch file showed, as far as it was kept.
+    QString output(qint64 launchId, qsizetype place);
+    // Removes every launch.
+    void clear();
+
+  private:
+    bool open();
+    void useMemory();
+    void exec(const char* sql);
+    sqlite3_stmt* prepare(sqlite3_stmt*& statement, const char* sql);
+    // Runs `body` in a transaction; a failure rolls it back, is reported, and the history
+    // goes on in memory.
+    void transaction(const std::function<void()>& body);
+    void failed(const QString& what);
+    void closeDatabase();
+
+    QString path_;
+    int keep_;
+    sqlite3* db_ = nullptr;
+    bool tried_ = false;
+    bool onDisk_ = false;
+    bool reported_ = false;
+    QHash<int, qint64> ids_;
+    sqlite3_stmt* insertLaunch_ = nullptr;
+    sqlite3_stmt* insertRun_ = nullptr;
+    sqlite3_stmt* started_ = nullptr;
+    sqlite3_stmt* ended_ = nullptr;
+};
+
+// The history cannot be read or written.
+class HistoryError : public std::runtime_error {
+  public:
+    explicit HistoryError(const QString& message)
+        : std::runtime_error(message.toStdString()), message_(message) {}
+    const QString& message() const { return message_; }
+    int code = 0;
+
+  private:
+    QString message_;
+};
