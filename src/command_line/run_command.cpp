@@ -21,6 +21,7 @@
 
 #include "batch_engine/launcher.h"
 #include "batch_engine/unsafe_names.h"
+#include "command_line/results_command.h"
 #include "common/app_info.h"
 #include "common/instance_lock.h"
 #include "common/text_file.h"
@@ -32,6 +33,7 @@ const char kUsage[] =
     "Usage: corvane run --collection NAME --template NAME [--spawn | --later]\n"
     "                   [--delay SECONDS] [--max-running N] [--timeout SECONDS]\n"
     "                   [--no-terminal] [--json] [--allow-unsafe-names]\n"
+    "       corvane results [--last | --launch ID] [--json]\n"
     "       corvane --help | --version\n"
     "\n"
     "Runs one launch without a window in the workspace where the program lies, as the\n"
@@ -48,6 +50,9 @@ const char kUsage[] =
     "\n"
     "Server names that the shell or the command would act on (a blank, ; | & $ and the\n"
     "like, or a leading - # ~) refuse the launch unless --allow-unsafe-names is given.\n"
+    "\n"
+    "Every launch is kept in the workspace's results history; corvane results prints\n"
+    "what one did (corvane results --help).\n"
     "\n"
     "Exit status: 0 when every batch file ended with exit 0 (or the file was saved),\n"
     "1 when any did not, 2 for a usage error or a refused launch.\n";
@@ -175,17 +180,6 @@ class ConsoleProgress : public LaunchProgress {
     QString saved;
 };
 
-QString modeName(LaunchMode mode) {
-    switch (mode) {
-        case LaunchMode::Normal:
-            return QStringLiteral("normal");
-        case LaunchMode::Spawn:
-            return QStringLiteral("spawn");
-        case LaunchMode::RunLater:
-            break;
-    }
-    return QStringLiteral("later");
-}
 
 // "web03" or "temp4.bat (20 servers)".
 QString runName(const Run& run) {
@@ -289,6 +283,7 @@ class CommandLineRun {
                 report(i, state);
                 return true;
             });
+            launcher_.recordChanges();
             // After a stop, what was ended gets its SIGKILL before the program goes.
             if (going.isEmpty() && launcher_.watch().endingsPending() == 0)
                 break;
@@ -342,7 +337,8 @@ class CommandLineRun {
                 {"output", run.outputPath()}};
             batchFiles.append(file);
         }
-        QJsonObject launch{{"mode", modeName(options_.mode)},
+        QJsonObject launch{{"launch", launcher_.history().idOf(launcher_.runs().launches())},
+                           {"mode", QString::fromLatin1(launchModeKey(options_.mode))},
                            {"servers", servers_},
                            {"failedServers", failedServers_},
                            {"stopped", progress_.stop},
@@ -381,7 +377,8 @@ bool isCommandLine(const QStringList& arguments) {
     if (arguments.size() < 2)
         return false;
     const QString& first = arguments[1];
-    return first == u"run" || first == u"--help" || first == u"-h" || first == u"--version";
+    return first == u"run" || first == u"results" || first == u"--help" || first == u"-h" ||
+           first == u"--version";
 }
 
 int runCommandLine(const QStringList& arguments, const QString& folder) {
@@ -390,6 +387,8 @@ int runCommandLine(const QStringList& arguments, const QString& folder) {
         std::fputs(kUsage, stdout);
         return 0;
     }
+    if (first == u"results")
+        return runResultsCommand(arguments, folder);
     if (first == u"--version") {
         printLine(stdout, QStringLiteral("corvane %1").arg(versionText(programVersion())));
         return 0;

@@ -13,3 +13,17 @@ constexpr LaunchMode launchModeFor(bool spawnTicked, bool saveTicked) {
         return LaunchMode::Spawn;
     return saveTicked ? LaunchMode::RunLater : LaunchMode::Normal;
 }
+
+// The mode's name where a program reads it: the command line's output and the results
+// history.
+constexpr const char* launchModeKey(LaunchMode mode) {
+    switch (mode) {
+        case LaunchMode::Normal:
+            return "normal";
+        case LaunchMode::Spawn:
+            return "spawn";
+        case LaunchMode::RunLater:
+            break;
+    }
+    return "later";
+}

@@ -54,22 +54,13 @@ RunState::Kind stateKind(QByteArrayView name) {
     return RunState::Unknown;
 }
 
-const char* modeName(LaunchMode mode) {
-    switch (mode) {
-        case LaunchMode::Normal:
-            return "normal";
-        case LaunchMode::Spawn:
-            return "spawn";
-        case LaunchMode::RunLater:
-            break;
-    }
-    return "run later";
-}
 
 LaunchMode modeOf(QByteArrayView name) {
-    if (name == "spawn")
-        return LaunchMode::Spawn;
-    return name == "run later" ? LaunchMode::RunLater : LaunchMode::Normal;
+    for (LaunchMode mode : {LaunchMode::Spawn, LaunchMode::RunLater}) {
+        if (name == launchModeKey(mode))
+            return mode;
+    }
+    return LaunchMode::Normal;
 }
 
 // The program run that wrote a launch has ended: what was still going then ended unknown,
@@ -267,7 +258,7 @@ void ResultsHistory::addLaunch(const RunList& runs, int launch) {
             bindText(*insert, 1, runs.tag().toUtf8());
             bindMoment(*insert, 2,
                        first.started.isValid() ? first.started : QDateTime::currentDateTime());
-            sqlite3_bind_text(*insert, 3, modeName(first.mode), -1, SQLITE_STATIC);
+            sqlite3_bind_text(*insert, 3, launchModeKey(first.mode), -1, SQLITE_STATIC);
             sqlite3_bind_int64(*insert, 4, servers);
             if (sqlite3_step(*insert) != SQLITE_DONE)
                 throw HistoryError(QString::fromUtf8(sqlite3_errmsg(db_)));
