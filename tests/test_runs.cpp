@@ -1,5 +1,7 @@
 #include <signal.h>
+#include <sqlite3.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QtTest>
@@ -7,7 +9,11 @@
 #include "common/errors.h"
 #include "common/text_file.h"
 #include "desktop/desktop_platform.h"
+#include "runs/launch_results.h"
+#include "runs/name_ranges.h"
+#include "runs/output_diff.h"
 #include "runs/output_follower.h"
+#include "runs/results_history.h"
 #include "runs/run_list.h"
 #include "runs/terminal_text.h"
 #include "support/dead_process.h"
@@ -68,6 +74,16 @@ class RunsTest : public QObject {
     void savedOutputIsTheWholeOutput();
     void failedSaveLeavesTheOldFile();
     void savingCleanedUpOutputSaysSo();
+    void foldedNames_data();
+    void foldedNames();
+    void groupsOfALaunch();
+    void summaryCountsServers();
+    void diffOfOutputs_data();
+    void diffOfOutputs();
+    void historyOutlivesTheProgram();
+    void historyKeepsTheNewestLaunches();
+    void killedWriterLeavesASoundHistory();
+    void unreadableHistoryIsRenamedAside();
 };
 
 void RunsTest::spawnLaunchStatesAndRetry() {
@@ -397,6 +413,300 @@ void RunsTest::savingCleanedUpOutputSaysSo() {
                                                  "never began."));
     }
     QVERIFY(!QFileInfo::exists(saved));
+}
+
+void RunsTest::foldedNames_data() {
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QString>("folded");
+    QStringList web;
+    for (int i = 1; i <= 297; ++i) {
+        if (i != 42 && i != 100)
+            web += QStringLiteral("web%1").arg(i, 3, 10, QChar(u'0'));
+    }
+    QTest::newRow("297 with two holes") << web << "web[001-041,043-099,101-297]";
+    QTest::newRow("widths without padding") << QStringList{"n10", "n9", "n11", "n8"} << "n[8-11]";
+    QTest::newRow("padded and not") << QStringList{"n9", "n010", "n011"} << "n[9,010-011]";
+    QTest::newRow("padding across a power of ten")
+        << QStringList{"db098", "db099", "db100", "db101"} << "db[098-101]";
+    QTest::newRow("no numbers") << QStringList{"alpha", "beta"} << "alpha, beta";
+    QTest::newRow("one of a stem") << QStringList{"web7", "mail"} << "web7, mail";
+    QTest::newRow("suffix kept") << QStringList{"web1.example.com", "web2.example.com",
+                                                "web3.example.org"}
+                                 << "web[1-2].example.com, web3.example.org";
+    QTest::newRow("IPv4 addresses")
+        << QStringList{"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.1.1", "10.0.0.9"}
+        << "10.0.0.[1-3,9], 10.0.1.1";
+    QTest::newRow("duplicates") << QStringList{"web2", "web1", "web2", "app", "app"}
+                                << "web[1-2], app";
+    QTest::newRow("none") << QStringList{} << "";
+}
+
+void RunsTest::foldedNames() {
+    QFETCH(QStringList, names);
+    QFETCH(QString, folded);
+    QCOMPARE(foldServerNames(names), folded);
+}
+
+namespace {
+
+// A launch of runs that have ended (or not), their outputs as their recorders left them,
+// written to `history`: what Results reads back.
+struct RecordedLaunch {
+    struct Ending {
+        const char* server;
+        QByteArray output;
+        int status;  // -1: still running
+    };
+    RecordedLaunch(const TempWorkspace& ws, RunList& runs, ResultsHistory& history,
+                   const QList<Ending>& endings, int firstNumber = 1) {
+        number = runs.beginLaunch();
+        for (int i = 0; i < endings.size(); ++i) {
+            const int batch = firstNumber + i;
+            runs.add(runOf(ws, number, batch, LaunchMode::Spawn, endings[i].server, 1));
+            ws.write(recordOf(batch, "out"), "Script started on today\n" + endings[i].output);
+            const bool running = endings[i].status < 0;
+            ws.write(recordOf(batch, "pid"),
+                     QByteArray::number(running ? getpid() : deadProcessId()));
+            if (!running)
+                ws.write(recordOf(batch, "status"), QByteArray::number(endings[i].status));
+        }
+        history.addLaunch(runs, number);
+        runs.lookAtRunning();
+        history.recordChanges(runs);
+    }
+    int number = 0;
+};
+
+QStringList groupsText(const QList<BatchResult>& results) {
+    QStringList text;
+    for (const ResultGroup& group : groupResults(results)) {
+        QStringList servers;
+        for (qsizetype member : group.members)
+            servers += results[member].servers();
+        text += servers.join(',') + ": " + results[group.members.front()].state.text();
+    }
+    return text;
+}
+
+}  // namespace
+
+void RunsTest::groupsOfALaunch() {
+    TempWorkspace ws;
+    RunList runs(kTag);
+    ResultsHistory history(ws.workspace().historyFile());
+    const QByteArray usual = "Linux 6.1.0\r\nactive\r\n";
+    const RecordedLaunch launch(ws, runs, history,
+                                {{"c", "Linux 6.1.0\r\nactive", 0},  // no last line end
+                                 {"a", usual, 0},
+                                 {"d", usual, 3},  // same output, another exit status
+                                 {"b", usual, 0},
+                                 {"e", usual, 0},
+                                 {"f", usual, -1},  // still running: its output changes
+                                 {"g", usual, -1},
+                                 {"h", "\x1b[32mLinux 6.1.0\x1b[0m\r\nactive\r\n", 0}});
+    const QList<BatchResult> results =
+        history.results(history.idOf(launch.number), /*asEnded=*/false);
+    QCOMPARE(groupsText(results), (QStringList{"a,b,e,h: exit 0", "c: exit 0", "d: exit 3",
+                                               "f: running", "g: running"}));
+    QCOMPARE(results[1].lastLine, QStringLiteral("active"));
+    QCOMPARE(results[0].lastLine, QStringLiteral("active"));
+    QVERIFY(results[0].digest != results[1].digest);
+    // The run list notes the same outcome for this program run's launches.
+    QCOMPARE(runs.runs()[1].outputDigest, results[1].digest);
+    QCOMPARE(runs.runs()[7].outputDigest, results[1].digest);
+}
+
+void RunsTest::summaryCountsServers() {
+    LaunchResult launch;
+    launch.count(RunState{RunState::Exited, 0}, 297);
+    launch.count(RunState{RunState::Exited, 1}, 1);
+    launch.count(RunState{RunState::Unknown, 0}, 1);
+    launch.count(RunState{RunState::TimedOut, 30}, 1);
+    QCOMPARE(launch.summary(), QStringLiteral("297 ok \u00b7 2 failed \u00b7 1 timed out"));
+    LaunchResult going;
+    going.count(RunState{RunState::Running, 0}, 2);
+    going.count(RunState{RunState::Waiting, 0}, 5);
+    going.count(RunState{RunState::NotStarted, 0}, 1);
+    QCOMPARE(going.summary(), QStringLiteral("1 not started \u00b7 2 running \u00b7 5 waiting"));
+    QCOMPARE(LaunchResult().summary(), QString());
+}
+
+void RunsTest::diffOfOutputs_data() {
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QString>("to");
+    QTest::addColumn<QString>("diff");
+    QTest::newRow("same") << "a\nb\n"
+                          << "a\nb\n"
+                          << "";
+    QTest::newRow("one line changed") << "1\n2\n3\n4\n5\n6\n7\n8\n9\n"
+                                      << "1\n2\n3\n4\nfive\n6\n7\n8\n9\n"
+                                      << "@@ -2,7 +2,7 @@\n 2\n 3\n 4\n-5\n+five\n 6\n 7\n 8\n";
+    QTest::newRow("lines added at the end")
+        << "up\n"
+        << "up\nerror: disk full\nretrying\n"
+        << "@@ -1,1 +1,3 @@\n up\n+error: disk full\n+retrying\n";
+    QTest::newRow("from empty") << ""
+                                << "x\ny\n"
+                                << "@@ -0,0 +1,2 @@\n+x\n+y\n";
+    QTest::newRow("to empty") << "x\n"
+                              << ""
+                              << "@@ -1,1 +0,0 @@\n-x\n";
+    QTest::newRow("last line end only")
+        << "a\n"
+        << "a"
+        << "@@ -1,1 +1,1 @@\n-a\n+a\n\\ No newline at end of output\n";
+    QTest::newRow("two hunks")
+        << "a\n1\n2\n3\n4\n5\n6\n7\n8\nb\n"
+        << "A\n1\n2\n3\n4\n5\n6\n7\n8\nB\n"
+        << "@@ -1,4 +1,4 @@\n-a\n+A\n 1\n 2\n 3\n@@ -7,4 +7,4 @@\n 6\n 7\n 8\n-b\n+B\n";
+}
+
+void RunsTest::diffOfOutputs() {
+    QFETCH(QString, from);
+    QFETCH(QString, to);
+    QFETCH(QString, diff);
+    QCOMPARE(unifiedDiff(from, to), diff);
+}
+
+void RunsTest::historyOutlivesTheProgram() {
+    TempWorkspace ws;
+    qint64 id = 0;
+    QByteArray digest;
+    {
+        RunList runs(kTag);
+        ResultsHistory history(ws.workspace().historyFile());
+        const RecordedLaunch launch(
+            ws, runs, history,
+            {{"web01", "ok\n", 0}, {"web02", "no such unit\n", 4}, {"web03", "still going\n", -1}});
+        id = history.idOf(launch.number);
+        digest = runs.runs()[1].outputDigest;
+        QVERIFY(history.onDisk());
+    }
+    // The next program run, over the same file.
+    ResultsHistory history(ws.workspace().historyFile());
+    const QList<ResultsHistory::StoredLaunch> launches = history.launches();
+    QCOMPARE(launches.size(), 1);
+    QCOMPARE(launches[0].programRun, kTag);
+    QCOMPARE(launches[0].launch.historyId, id);
+    QCOMPARE(launches[0].launch.mode, LaunchMode::Spawn);
+    QCOMPARE(launches[0].launch.servers, 3);
+    QCOMPARE(launches[0].launch.summary(), QStringLiteral("1 ok \u00b7 1 failed \u00b7 1 running"));
+    const QList<BatchResult> results = history.results(id, /*asEnded=*/true);
+    QCOMPARE(results.size(), 3);
+    QCOMPARE(results[0].servers(), QStringList{"web01"});
+    QCOMPARE(results[1].state.text(), QStringLiteral("exit 4"));
+    QCOMPARE(results[1].batchName, QStringLiteral("temp2.bat"));
+    QCOMPARE(results[1].digest, digest);
+    QVERIFY(results[1].ended.isValid());
+    // What still ran when its program ended has no known end.
+    QCOMPARE(results[2].state.text(), QStringLiteral("ended, status unknown"));
+    QCOMPARE(history.output(id, 1), QStringLiteral("no such unit\n"));
+}
+
+void RunsTest::historyKeepsTheNewestLaunches() {
+    TempWorkspace ws;
+    RunList runs(kTag);
+    ResultsHistory history(ws.workspace().historyFile(), 2);
+    for (int launch = 0; launch < 4; ++launch) {
+        RecordedLaunch(ws, runs, history,
+                       {{"a", QByteArray::number(launch) + "\n", 0}, {"b", "b\n", 0}},
+                       2 * launch + 1);
+    }
+    QList<qint64> kept;
+    for (const auto& stored : history.launches())
+        kept += stored.launch.historyId;
+    QCOMPARE(kept, (QList<qint64>{4, 3}));
+    QVERIFY(history.results(1, true).isEmpty());
+    QCOMPARE(history.output(3, 0), QStringLiteral("2\n"));
+    // Fewer kept from now on: the next launch takes the older ones with it.
+    history.setKeepLaunches(1);
+    RecordedLaunch(ws, runs, history, {{"c", "c\n", 0}}, 9);
+    QCOMPARE(history.launches().size(), 1);
+    QVERIFY(history.results(4, true).isEmpty());
+    history.clear();
+    QVERIFY(history.launches().isEmpty());
+}
+
+void RunsTest::killedWriterLeavesASoundHistory() {
+    TempWorkspace ws;
+    const QString path = ws.workspace().historyFile();
+    int ready[2];
+    QCOMPARE(::pipe(ready), 0);
+    const pid_t writer = ::fork();
+    if (writer == 0) {
+        // Writes launches of 20,000 runs, one transaction each, until it is killed.
+        ::close(ready[0]);
+        RunList runs(kTag);
+        ResultsHistory history(path);
+        for (int launch = 1;; ++launch) {
+            runs.beginLaunch();
+            for (int i = 0; i < 20000; ++i)
+                runs.plan(Run{.launch = launch, .serverText = "web", .serverCount = 1});
+            history.addLaunch(runs, launch);
+            if (launch == 1 && ::write(ready[1], "1", 1) != 1)
+                ::_exit(1);
+        }
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    QCOMPARE(::read(ready[0], &byte, 1), 1);
+    ::close(ready[0]);
+    QTest::qWait(150);  // well inside one of the next transactions
+    ::kill(writer, SIGKILL);
+    int status = 0;
+    ::waitpid(writer, &status, 0);
+    QVERIFY(WIFSIGNALED(status));
+
+    sqlite3* db = nullptr;
+    QCOMPARE(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
+    auto answer = [db](const char* sql) {
+        sqlite3_stmt* statement = nullptr;
+        QString text;
+        if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) == SQLITE_OK &&
+            sqlite3_step(statement) == SQLITE_ROW)
+            text =
+                QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)));
+        sqlite3_finalize(statement);
+        return text;
+    };
+    QCOMPARE(answer("PRAGMA integrity_check"), QStringLiteral("ok"));
+    // Each launch kept is whole: a transaction cut short left nothing of itself.
+    QVERIFY(answer("SELECT COUNT(*) FROM launches").toInt() >= 1);
+    QCOMPARE(answer("SELECT COUNT(*) FROM (SELECT launch FROM runs GROUP BY launch HAVING "
+                    "COUNT(*) <> 20000)"),
+             QStringLiteral("0"));
+    QCOMPARE(answer("SELECT COUNT(*) FROM runs WHERE launch NOT IN (SELECT id FROM launches)"),
+             QStringLiteral("0"));
+    sqlite3_close(db);
+}
+
+void RunsTest::unreadableHistoryIsRenamedAside() {
+    TempWorkspace ws;
+    QByteArray noise(64 * 1024, Qt::Uninitialized);
+    for (char& byte : noise)
+        byte = static_cast<char>(QRandomGenerator::global()->bounded(256));
+    ws.write("logs/results.sqlite", noise);
+    RunList runs(kTag);
+    ResultsHistory history(ws.workspace().historyFile());
+    QStringList messages;
+    history.report = [&messages](const QString& message) { messages += message; };
+    const RecordedLaunch first(ws, runs, history, {{"a", "one\n", 0}});
+    const RecordedLaunch second(ws, runs, history, {{"b", "two\n", 1}}, 2);
+    QCOMPARE(messages.size(), 1);
+    const QStringList aside = QDir(ws.path("logs")).entryList({"results.sqlite.broken-*"});
+    QCOMPARE(aside.size(), 1);
+    QCOMPARE(messages[0],
+             "The results history " + ws.path("logs/results.sqlite") +
+                 " cannot be read: file is not a database. It was renamed to " +
+                 ws.path("logs/" + aside[0]) +
+                 ". Results keeps the results of this run of Corvane only; the launches "
+                 "themselves are not affected.");
+    QCOMPARE(ws.read("logs/" + aside[0]), noise);
+    // This program run's results are still there, for this run only.
+    QVERIFY(!history.onDisk());
+    QVERIFY(!ws.exists("logs/results.sqlite"));
+    QCOMPARE(history.launches().size(), 2);
+    QCOMPARE(history.output(history.idOf(second.number), 0), QStringLiteral("two\n"));
 }
 
 QTEST_GUILESS_MAIN(RunsTest)
