@@ -7,12 +7,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # To build and run the program, and what the sample templates call.
-packages=(cmake g++ make qt6-base-dev libfontconfig-dev fonts-liberation iputils-ping bind9-dnsutils)
+packages=(cmake g++ make qt6-base-dev libsqlite3-dev libfontconfig-dev fonts-liberation iputils-ping bind9-dnsutils)
 # The tests also drive the program under an X server of their own with a window manager,
 # run batch files in a real terminal, and check the desktop entry and the AppStream
-# metadata; the benchmark sets GNU parallel beside the program.
+# metadata, and read the clipboard; the benchmark sets GNU parallel and sqlite3 beside
+# the program.
 test_packages=(xvfb openbox x11-utils xdotool xterm xfonts-base desktop-file-utils appstream
-    parallel)
+    parallel sqlite3 xclip)
 
 install_missing() {
     local missing=()

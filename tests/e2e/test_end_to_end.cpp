@@ -73,6 +73,7 @@ class EndToEndTest : public QObject {
     void terminalWindowWhenInstalled();
     void xtermShowsTheRunsTitle();
     void resultsAndRetryFailed();
+    void resultsGroupedFilteredCopied();
     void optionsKeptAcrossARestart();
     void savedSessionAsShown();
 
@@ -476,6 +477,53 @@ void EndToEndTest::resultsAndRetryFailed() {
     QTest::qWait(500);
     QCOMPARE(lines(p.read("out.txt")).size(), 4);
     QCOMPARE(lines(p.read("out.txt")).last(), QStringLiteral("beta"));
+}
+
+// Six servers, two outputs: grouped, they are two rows of folded names; the filter keeps
+// the failed; Copy servers gives their names to whatever is pasted into next.
+void EndToEndTest::resultsGroupedFilteredCopied() {
+    Program p;
+    p.write("collections/a-six.txt", "s1\ns2\ns3\ns4\ns5\ns6\n");
+    p.write("scripts/version.txt",
+            "case %s in s2|s5) echo 'nginx 1.22'; exit 1;; *) echo 'nginx 1.24';; esac\n");
+    p.write("corvane.ini", "[launch]\nterminals=false\n");
+    QVERIFY(p.start());
+    pickFirstCollectionAndTemplate(p);
+    p.click(kCheckSpawn.x(), kCheckSpawn.y());
+    launch(p);
+    QVERIFY(waitUntil([&] { return recorded(p, 6, "status") != "<missing>"; }));
+    p.keysToMain({"alt+r"});
+    const qulonglong results = p.waitForOtherWindow("Results");
+    QVERIFY2(results, "the Results window did not open");
+    // As xclip gives it, trimmed.
+    auto clipboard = [] { return toolOutput("xclip", {"-o", "-selection", "clipboard"}); };
+    // Ctrl+C copies the selected row's first cell: its servers.
+    auto rowsShown = [&] {
+        QStringList rows;
+        desktop::keys({"ctrl+Home"});
+        for (int row = 0; row < 4; ++row) {
+            desktop::keys({"ctrl+c"});
+            const QString copied = clipboard();
+            if (!rows.isEmpty() && rows.last() == copied)
+                break;  // the last row
+            rows += copied;
+            desktop::keys({"Down"});
+        }
+        return rows;
+    };
+    // The states become known within a refresh; Alt+G groups, Tab Tab reaches the rows.
+    QTest::qWait(1200);
+    p.keysTo(results, {"alt+g", "Tab", "Tab"});
+    QCOMPARE(rowsShown(), (QStringList{"s[1,3-4,6]", "s[2,5]"}));
+    // Show: Failed (the second entry) keeps the failed group; Alt+C copies its servers.
+    p.keysTo(results, {"alt+w", "Down", "alt+c"});
+    QCOMPARE(clipboard(), QStringLiteral("s2\ns5"));
+    p.keysTo(results, {"alt+g", "alt+c"});
+    QCOMPARE(clipboard(), QStringLiteral("s2\ns5"));
+    p.keysTo(results, {"alt+w", "Up", "alt+c"});
+    QCOMPARE(clipboard(), QStringLiteral("s1\ns2\ns3\ns4\ns5\ns6"));
+    p.keysTo(results, {"Escape"});
+    QVERIFY(p.windowGone(results));
 }
 
 void EndToEndTest::optionsKeptAcrossARestart() {
