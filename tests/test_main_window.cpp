@@ -3,6 +3,7 @@
 #include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QImageReader>
 #include <QLabel>
@@ -183,6 +184,7 @@ class MainWindowTest : public QObject {
     void retryWithRunsStillGoing();
     void unsafeNamesAskFirst();
     void optionsDialog();
+    void resultsComparedAndKeptAcrossARestart();
     void malformedOptionsReadAsDefaults_data();
     void malformedOptionsReadAsDefaults();
     void spawnWaitsForAFreeSlot();
@@ -1352,7 +1354,104 @@ void MainWindowTest::optionsDialog() {
     p.child<QPushButton>("RunCommand")->click();
     QCOMPARE(p.platform.preparedWithTerminals, false);
     const LaunchOptions read = readLaunchOptions(p.ws->path("corvane.ini"));
-    QCOMPARE(read, (LaunchOptions{20, 604800, false}));
+    QCOMPARE(read, (LaunchOptions{20, 604800, false, 100}));
+
+    // How many launches the history keeps: 1 to 100,000, else the default.
+    for (const auto& [text, kept] :
+         {std::pair{"7", 7}, {"100000", 100000}, {"0", 100}, {"100001", 100}, {"many", 100}}) {
+        ini.setValue("history/keepLaunches", text);
+        ini.sync();
+        QCOMPARE(readLaunchOptions(p.ws->path("corvane.ini")).keepLaunches, kept);
+    }
+    p.platform.whileDialogOpen = [&](QDialog& dialog) {
+        auto* keep = dialog.findChild<QSpinBox*>("KeepLaunches");
+        seen = QStringList{QString::number(keep->value()), QString::number(keep->minimum()),
+                           QString::number(keep->maximum())};
+        keep->setValue(2);
+    };
+    p.form->load();  // the options are read as the program starts
+    p.action("MenuOptions")->trigger();
+    QCOMPARE(seen, (QStringList{"100", "1", "100000"}));
+    ini.sync();
+    QCOMPARE(ini.value("history/keepLaunches").toInt(), 2);
+}
+
+void MainWindowTest::resultsComparedAndKeptAcrossARestart() {
+    auto program = std::make_unique<Program>();
+    Program& p = *program;
+    QVERIFY(p.load());
+    p.showActive();
+    const QList<RecordingPlatform::Event> starts =
+        p.launchSpawn(QStringLiteral("alpha\nbeta\ngamma"));
+    const QByteArray outputs[] = {"nginx 1.24\r\nactive\r\n", "nginx 1.22\r\nactive\r\n",
+                                  "nginx 1.24\r\nactive\r\n"};
+    for (int i = 0; i < 3; ++i) {
+        writeAt(starts[i].start.outputPath, "Script started on today\n" + outputs[i]);
+        writeAt(starts[i].start.pidPath, QByteArray::number(deadProcessId()));
+        writeAt(starts[i].start.statusPath, i == 1 ? "2\n" : "0\n");
+    }
+    p.action("MenuResults")->trigger();
+    ResultsWindow* results = p.form->resultsWindow();
+    auto* table = results->findChild<QTableView*>("RunTable");
+    auto* group = results->findChild<QCheckBox*>("GroupBox");
+    auto* compare = results->findChild<QPushButton*>("CompareButton");
+    auto* diff = results->findChild<QPlainTextEdit*>("DiffText");
+    group->setChecked(true);
+    QCOMPARE(rowsOf(table, 4), (QStringList{"alpha, gamma | 2 | exit 0 | 0 | active",
+                                            "beta | 1 | exit 2 | 2 | active"}));
+    // The largest group itself has nothing to compare with.
+    table->selectRow(0);
+    compare->click();
+    QVERIFY(p.platform.messages().last().startsWith("The selected row is of the largest group"));
+    QVERIFY(!diff->isVisible());
+    table->selectRow(1);
+    compare->click();
+    QVERIFY(diff->isVisible());
+    QCOMPARE(diff->toPlainText(),
+             QStringLiteral("--- the largest group: alpha, gamma (2 batch files, exit 0)\n"
+                            "+++ the selected row: beta (exit 2)\n"
+                            "@@ -1,2 +1,2 @@\n-nginx 1.24\n+nginx 1.22\n active\n"));
+    // The filter narrows the rows; Copy servers gives the servers of those shown.
+    auto* filter = results->findChild<QComboBox*>("FilterBox");
+    QCOMPARE(itemTexts(filter), (QStringList{"All", "Failed", "Running", "OK"}));
+    filter->setCurrentIndex(3);
+    results->findChild<QPushButton*>("CopyButton")->click();
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("alpha\ngamma\n"));
+    filter->setCurrentIndex(2);
+    QCOMPARE(table->model()->rowCount(), 0);
+
+    // The program ends; started again in the same folder, the launch is an earlier one,
+    // read from the history, and its failed server can be retried.
+    std::unique_ptr<TempWorkspace> workspace = std::move(p.ws);
+    program.reset();
+    Program again(std::move(workspace));
+    QVERIFY(again.load());
+    again.showActive();
+    again.action("MenuResults")->trigger();
+    ResultsWindow* reopened = again.form->resultsWindow();
+    auto* launches = reopened->findChild<QTableView*>("LaunchTable");
+    QCOMPARE(rowsOf(launches),
+             QStringList{kStamp + " | Spawn Mode | 3 | 2 ok \u00b7 1 failed | earlier"});
+    table = reopened->findChild<QTableView*>("RunTable");
+    QCOMPARE(rowsOf(table, 4),
+             (QStringList{"alpha | 1 | exit 0 | 0 | active", "beta | 1 | exit 2 | 2 | active",
+                          "gamma | 1 | exit 0 | 0 | active"}));
+    table->selectRow(1);
+    QCOMPARE(reopened->findChild<QPlainTextEdit*>("OutputText")->toPlainText(),
+             QStringLiteral("nginx 1.22\nactive\n"));
+    again.box("ListBox")->setPlainText(QStringLiteral("something else"));
+    reopened->findChild<QPushButton*>("RetryButton")->click();
+    QCOMPARE(again.box("ListBox")->toPlainText(), QStringLiteral("beta"));
+
+    // Clear history asks first.
+    auto* clear = reopened->findChild<QAction*>("ClearHistoryAction");
+    QCOMPARE(clear->text(), QStringLiteral("Clear &history..."));
+    clear->trigger();
+    QCOMPARE(launches->model()->rowCount(), 1);
+    again.platform.proceedAnswer = true;
+    clear->trigger();
+    QCOMPARE(launches->model()->rowCount(), 0);
+    QCOMPARE(table->model()->rowCount(), 0);
 }
 
 void MainWindowTest::malformedOptionsReadAsDefaults_data() {

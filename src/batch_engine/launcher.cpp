@@ -255,7 +255,7 @@ void Launcher::runNormal(Launch& launch) {
         const QByteArray serverText =
             spool.open(QIODevice::ReadOnly) ? spool.readAll() : QByteArray();
         platform_.prepareStarts(launch.request.options.terminals);
-        const int number = runs_.beginLaunch();
+        const int number = runs_.beginLaunch(platform_.now());
         const qsizetype index = runs_.plan(Run{.launch = number,
                                                .mode = LaunchMode::Normal,
                                                .tag = runs_.tag(),
@@ -308,7 +308,7 @@ void Launcher::runSpawn(Launch& launch) {
         bool stopped = false;
         // Every server is listed, waiting, once the launch starts; those whose turn never
         // comes end as not started.
-        const int number = runs_.beginLaunch();
+        const int number = runs_.beginLaunch(platform_.now());
         QList<qsizetype> planned;
         planned.reserve(servers);
         for (QStringView server : lines) {

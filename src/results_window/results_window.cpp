@@ -175,6 +175,7 @@ void ResultsWindow::refresh() {
         counted.number = launch;
         counted.historyId = history_.idOf(launch);
         counted.mode = runs_.runs()[range.first].mode;
+        counted.started = runs_.launchStarted(launch);
         bool going = false;
         for (qsizetype i = range.first; i < range.first + range.count; ++i) {
             const Run& run = runs_.runs()[i];

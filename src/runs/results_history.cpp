@@ -256,8 +256,8 @@ void ResultsHistory::addLaunch(const RunList& runs, int launch) {
                                      "INSERT INTO launches(program_run, started_ms, mode, servers) "
                                      "VALUES(?, ?, ?, ?)"));
             bindText(*insert, 1, runs.tag().toUtf8());
-            bindMoment(*insert, 2,
-                       first.started.isValid() ? first.started : QDateTime::currentDateTime());
+            const QDateTime started = runs.launchStarted(launch);
+            bindMoment(*insert, 2, started.isValid() ? started : QDateTime::currentDateTime());
             sqlite3_bind_text(*insert, 3, launchModeKey(first.mode), -1, SQLITE_STATIC);
             sqlite3_bind_int64(*insert, 4, servers);
             if (sqlite3_step(*insert) != SQLITE_DONE)

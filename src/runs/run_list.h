@@ -86,10 +86,13 @@ class RunList {
 
     const QString& tag() const { return tag_; }
     // Numbers the next launch's runs.
-    int beginLaunch() {
+    int beginLaunch(const QDateTime& at = QDateTime()) {
         launchStarts_.append(runs_.size());
+        launchTimes_.append(at);
         return ++launches_;
     }
+    // When launch `launch` began, as its front end's clock told.
+    QDateTime launchStarted(int launch) const { return launchTimes_.value(launch - 1); }
     int launches() const { return launches_; }
     // The runs of launch `launch`: `count` from `first`.
     struct Range {
@@ -151,6 +154,7 @@ class RunList {
     QList<Run> runs_;
     QList<RunState> lastKnown_;
     QList<qsizetype> launchStarts_;  // the first run of each launch
+    QList<QDateTime> launchTimes_;
     QList<qsizetype> running_;       // runs started and not known to have ended
     QList<qsizetype> changed_;
     QList<bool> cleanedUp_;         // the run's files were removed by a clean-up
