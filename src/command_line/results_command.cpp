@@ -29,11 +29,11 @@ void print(FILE* stream, const QString& text) {
     std::fflush(stream);
 }
 
-
 QJsonValue momentValue(const QDateTime& moment) {
-    return moment.isValid() ? QJsonValue(moment.toOffsetFromUtc(moment.offsetFromUtc())
-                                             .toString(Qt::ISODateWithMs))
-                            : QJsonValue(QJsonValue::Null);
+    return moment.isValid()
+               ? QJsonValue(
+                     moment.toOffsetFromUtc(moment.offsetFromUtc()).toString(Qt::ISODateWithMs))
+               : QJsonValue(QJsonValue::Null);
 }
 
 }  // namespace
@@ -51,8 +51,8 @@ int runResultsCommand(const QStringList& arguments, const QString& folder) {
             print(stdout, QString::fromLatin1(kResultsUsage));
             return 0;
         } else if (option == u"--launch" || option.startsWith(u"--launch=")) {
-            const QString value = option.contains(u'=') ? option.section(u'=', 1)
-                                                        : arguments.value(++i);
+            const QString value =
+                option.contains(u'=') ? option.section(u'=', 1) : arguments.value(++i);
             bool number = false;
             wanted = value.toLongLong(&number);
             if (!number || wanted <= 0) {
@@ -62,9 +62,9 @@ int runResultsCommand(const QStringList& arguments, const QString& folder) {
                 return 2;
             }
         } else {
-            print(stderr,
-                  QStringLiteral("corvane results: unknown option %1 (see corvane results --help)\n")
-                      .arg(option));
+            print(stderr, QStringLiteral(
+                              "corvane results: unknown option %1 (see corvane results --help)\n")
+                              .arg(option));
             return 2;
         }
     }
@@ -119,16 +119,15 @@ int runResultsCommand(const QStringList& arguments, const QString& folder) {
         QJsonArray servers;
         for (const BatchResult& result : results) {
             for (const QString& server : result.servers()) {
-                servers.append(QJsonObject{
-                    {"server", server},
-                    {"batchFile", result.batchName},
-                    {"state", result.state.text()},
-                    {"exitStatus", result.state.kind == RunState::Exited
-                                       ? QJsonValue(result.state.exitStatus)
-                                       : QJsonValue(QJsonValue::Null)},
-                    {"started", momentValue(result.started)},
-                    {"ended", momentValue(result.ended)},
-                    {"lastLine", result.lastLine}});
+                servers.append(QJsonObject{{"server", server},
+                                           {"batchFile", result.batchName},
+                                           {"state", result.state.text()},
+                                           {"exitStatus", result.state.kind == RunState::Exited
+                                                              ? QJsonValue(result.state.exitStatus)
+                                                              : QJsonValue(QJsonValue::Null)},
+                                           {"started", momentValue(result.started)},
+                                           {"ended", momentValue(result.ended)},
+                                           {"lastLine", result.lastLine}});
             }
         }
         const QJsonObject document{{"launch", launch.historyId},
@@ -141,13 +140,14 @@ int runResultsCommand(const QStringList& arguments, const QString& folder) {
         print(stdout, QString::fromUtf8(QJsonDocument(document).toJson(QJsonDocument::Indented)));
         return allOk ? 0 : 1;
     }
-    QString text = QStringLiteral("Launch %1, %2, %3, %4 %5: %6\n")
-                       .arg(launch.historyId)
-                       .arg(formatLogDateTime(QLocale(), launch.started), QString::fromLatin1(launchModeKey(launch.mode)))
-                       .arg(launch.servers)
-                       .arg(launch.servers == 1 ? QStringLiteral("server")
-                                                : QStringLiteral("servers"),
-                            launch.summary());
+    QString text =
+        QStringLiteral("Launch %1, %2, %3, %4 %5: %6\n")
+            .arg(launch.historyId)
+            .arg(formatLogDateTime(QLocale(), launch.started),
+                 QString::fromLatin1(launchModeKey(launch.mode)))
+            .arg(launch.servers)
+            .arg(launch.servers == 1 ? QStringLiteral("server") : QStringLiteral("servers"),
+                 launch.summary());
     for (const BatchResult& result : results) {
         for (const QString& server : result.servers())
             text += server + QStringLiteral(": ") + result.state.text() + u'\n';

@@ -180,7 +180,6 @@ class ConsoleProgress : public LaunchProgress {
     QString saved;
 };
 
-
 // "web03" or "temp4.bat (20 servers)".
 QString runName(const Run& run) {
     if (run.mode == LaunchMode::Spawn)

@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QStringDecoder>
 #include <algorithm>
 #include <cerrno>
@@ -96,17 +97,35 @@ QString decodeText(const QByteArray& bytes) {
     return QString::fromLatin1(bytes);
 }
 
-QByteArray readFileTail(const QString& path, qint64 maxBytes, qint64* leftOut) {
+QByteArray readFileTail(const QString& path, qint64 maxBytes, qint64* leftOut,
+                        QDateTime* modified) {
     if (leftOut)
         *leftOut = 0;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // One open, one fstat and one read: the state of ten thousand runs is read this way.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return QByteArray();
-    const qint64 size = file.size();
-    qint64 start = std::max<qint64>(0, size - maxBytes);
-    if (start > 0 && !file.seek(start))
+    const auto closeFile = qScopeGuard([fd] { ::close(fd); });
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
         return QByteArray();
-    QByteArray bytes = file.read(size - start);
+    if (modified) {
+        *modified = QDateTime::fromMSecsSinceEpoch(qint64(info.st_mtim.tv_sec) * 1000 +
+                                                   info.st_mtim.tv_nsec / 1000000);
+    }
+    const qint64 size = info.st_size;
+    const qint64 start = std::max<qint64>(0, size - maxBytes);
+    QByteArray bytes(size - start, Qt::Uninitialized);
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const ssize_t got = ::pread(fd, bytes.data() + done, bytes.size() - done, start + done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;  // the file was cut short meanwhile
+        done += got;
+    }
+    bytes.truncate(done);
     // A cut inside a character drops its continuation bytes, at most three.
     qsizetype skip = 0;
     while (start > 0 && skip < 3 && skip < bytes.size() &&

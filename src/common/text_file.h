@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <QStringEncoder>
 #include <QStringView>
@@ -32,7 +33,9 @@ QString readWholeFileInto(const QString& path, QString storage);
 // At most the last `maxBytes` bytes of the file, cut so that they begin with a whole
 // UTF-8 character; `leftOut` gets the number of bytes before them. Empty when the file
 // cannot be read.
-QByteArray readFileTail(const QString& path, qint64 maxBytes, qint64* leftOut = nullptr);
+// `modified` gets the time the file was last written, when given.
+QByteArray readFileTail(const QString& path, qint64 maxBytes, qint64* leftOut = nullptr,
+                        QDateTime* modified = nullptr);
 
 // A file being written. What is written collects in a buffer that goes to the disk when
 // it grows large, on flush() and on close(); every failure is thrown as OperationError

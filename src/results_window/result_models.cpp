@@ -138,7 +138,7 @@ QVariant BatchTableModel::data(const QModelIndex& index, int role) const {
         return {};
     switch (index.column()) {
         case Servers:
-            return grouped_ ? row.names : serversText(first);
+            return grouped_ ? row.shownNames : serversText(first);
         case Count:
             return QString::number(row.servers);
         case State:
@@ -196,7 +196,7 @@ void BatchTableModel::rebuild() {
     if (!grouped_) {
         for (qsizetype i = 0; i < results_.size(); ++i) {
             if (passes(filter_, results_[i].state))
-                rows_.append(Row{{i}, results_[i].serverCount, QString()});
+                rows_.append(Row{{i}, results_[i].serverCount, QString(), QString()});
         }
         return;
     }
@@ -206,7 +206,13 @@ void BatchTableModel::rebuild() {
         QStringList names;
         for (qsizetype member : group.members)
             names += results_[member].servers();
-        rows_.append(Row{std::move(group.members), group.servers, foldServerNames(names)});
+        Row row{std::move(group.members), group.servers, foldServerNames(names), QString()};
+        // A cell shows the beginning of a long list; its tooltip and Copy servers give all.
+        constexpr qsizetype kShownChars = 200;
+        row.shownNames = row.names.size() <= kShownChars
+                             ? row.names
+                             : row.names.left(kShownChars) + QStringLiteral("\u2026");
+        rows_.append(std::move(row));
     }
 }
 

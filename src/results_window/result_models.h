@@ -41,6 +41,7 @@ class BatchTableModel : public QAbstractTableModel {
         QList<qsizetype> members;  // places in results()
         qsizetype servers = 0;
         QString names;  // folded, for a group
+        QString shownNames;
     };
     using QAbstractTableModel::QAbstractTableModel;
 

@@ -97,14 +97,24 @@ ResultsWindow::~ResultsWindow() = default;
 
 void ResultsWindow::showNewest() {
     refresh();
-    QList<LaunchResult> earlier;
-    for (const ResultsHistory::StoredLaunch& stored : history_.launches()) {
-        if (stored.programRun != runs_.tag())
-            earlier.append(stored.launch);
+    // Earlier program runs' launches change only when a launch of this one removes the
+    // oldest: read when Results first opens and after each launch since.
+    if (earlierReadAt_ != runs_.launches()) {
+        earlierReadAt_ = runs_.launches();
+        QList<LaunchResult> earlier;
+        for (const ResultsHistory::StoredLaunch& stored : history_.launches()) {
+            if (stored.programRun != runs_.tag()) {
+                earlier.append(stored.launch);
+                earlier.back().asEnded();
+            }
+        }
+        launches_.setEarlier(earlier);
     }
-    launches_.setEarlier(earlier);
+    // Selecting another launch loads it; the same one is brought up to date.
+    const QModelIndexList before = ui_->LaunchTable->selectionModel()->selectedRows();
     ui_->LaunchTable->selectRow(0);
-    loadLaunch();
+    if (!before.isEmpty() && before.first().row() == 0)
+        loadLaunch();
     ui_->RunTable->setFocus();
 }
 
@@ -395,6 +405,7 @@ void ResultsWindow::ClearHistoryClick() {
                                 QStringLiteral("&Clear history"), QStringLiteral("Cancel")))
         return;
     history_.clear();
+    earlierReadAt_ = -1;
     showNewest();
 }
 

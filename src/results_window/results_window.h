@@ -74,7 +74,8 @@ class ResultsWindow : public QDialog {
     // for good is not counted again.
     QList<LaunchResult> current_;
     QList<bool> settled_;
-    QString shownKey_;  // what the output box shows
+    int earlierReadAt_ = -1;  // this program run's launches when the history was last read
+    QString shownKey_;        // what the output box shows
     std::optional<OutputFollower> follower_;
     qsizetype tailLength_ = 0;  // the line being written, at the end of the output box
     // A run that prints without end must not take the program's time: after an update of

@@ -2,11 +2,15 @@
 
 #include <QHash>
 #include <algorithm>
+#include <utility>
 
 #include "common/text_file.h"
 #include "model/server_lines.h"
 
 QStringList BatchResult::servers() const {
+    // A Spawn Mode batch file's server is its whole text.
+    if (serverCount == 1 && !serverText.contains('\n') && !serverText.contains('\r'))
+        return {QString::fromUtf8(serverText)};
     const ServerLines lines(decodeText(serverText));
     QStringList names;
     names.reserve(lines.count());
@@ -41,6 +45,11 @@ void LaunchResult::count(const RunState& state, qsizetype servers) {
     counts[countOf(state)] += servers;
 }
 
+void LaunchResult::asEnded() {
+    counts[Failed] += std::exchange(counts[Running], 0);
+    counts[NotStarted] += std::exchange(counts[Waiting], 0);
+}
+
 QString LaunchResult::summary() const {
     static const char* const names[Counts] = {
         "ok", "failed", "timed out", "ended by the user", "not started", "running", "waiting"};
@@ -52,18 +61,35 @@ QString LaunchResult::summary() const {
     return parts.join(QStringLiteral(" \u00b7 "));
 }
 
+namespace {
+
+// What makes batch files alike: their state, exit status and output.
+struct Likeness {
+    RunState::Kind kind;
+    int exitStatus;
+    QByteArrayView digest;
+    bool operator==(const Likeness& other) const {
+        return kind == other.kind && exitStatus == other.exitStatus && digest == other.digest;
+    }
+};
+
+size_t qHash(const Likeness& likeness, size_t seed = 0) {
+    return qHashMulti(seed, likeness.digest, int(likeness.kind), likeness.exitStatus);
+}
+
+}  // namespace
+
 QList<ResultGroup> groupResults(const QList<BatchResult>& results) {
     QList<ResultGroup> groups;
-    QHash<QByteArray, qsizetype> groupOf;
+    QHash<Likeness, qsizetype> groupOf;
+    groupOf.reserve(64);
     for (qsizetype i = 0; i < results.size(); ++i) {
         const BatchResult& result = results[i];
         if (result.state.kind == RunState::Running) {
             groups.append(ResultGroup{{i}, result.serverCount});
             continue;
         }
-        QByteArray key = result.digest;
-        key += '/' + QByteArray::number(result.state.kind) + '/' +
-               QByteArray::number(result.state.exitStatus);
+        const Likeness key{result.state.kind, result.state.exitStatus, result.digest};
         auto found = groupOf.constFind(key);
         if (found == groupOf.constEnd()) {
             found = groupOf.insert(key, groups.size());

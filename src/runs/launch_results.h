@@ -38,6 +38,9 @@ struct LaunchResult {
     // "297 ok · 2 failed · 1 timed out": a state no server is in is left out.
     QString summary() const;
     void count(const RunState& state, qsizetype servers);
+    // The program run that launched it has ended: what was running then ended unknown
+    // (failed), and what was waiting never started.
+    void asEnded();
 };
 
 // What a state counts as in a summary.

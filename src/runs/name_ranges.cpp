@@ -1,6 +1,7 @@
 #include "runs/name_ranges.h"
 
 #include <QHash>
+#include <QSet>
 #include <algorithm>
 #include <vector>
 
@@ -8,22 +9,35 @@ namespace {
 
 struct Numbered {
     qulonglong value = 0;
-    QString digits;
+    QStringView digits;
     bool padded() const { return digits.size() > 1 && digits.front() == u'0'; }
 };
 
 // The names of one stem, prefix and suffix around the last number.
 struct Stem {
-    QString prefix;
-    QString suffix;
+    QStringView prefix;
+    QStringView suffix;
     std::vector<Numbered> numbers;
 };
 
 // One part of the folded text: a name without a number, or a stem.
 struct Part {
-    QString name;
+    QStringView name;
     int stem = -1;
 };
+
+// A stem's prefix and suffix around the number.
+struct StemKey {
+    QStringView prefix;
+    QStringView suffix;
+    bool operator==(const StemKey& other) const {
+        return prefix == other.prefix && suffix == other.suffix;
+    }
+};
+
+size_t qHash(const StemKey& key, size_t seed = 0) {
+    return qHashMulti(seed, key.prefix, key.suffix);
+}
 
 // Ranges of consecutive numbers that keep one way of writing them: all without padding,
 // or all of one width.
@@ -55,8 +69,9 @@ QString foldedNumbers(std::vector<Numbered>& numbers) {
             maxLength = std::max(maxLength, length);
             ++last;
         }
-        ranges += last == first ? numbers[first].digits
-                                : numbers[first].digits + u'-' + numbers[last].digits;
+        ranges += last == first
+                      ? numbers[first].digits.toString()
+                      : numbers[first].digits.toString() + u'-' + numbers[last].digits.toString();
         first = last + 1;
     }
     return ranges.join(u',');
@@ -65,50 +80,52 @@ QString foldedNumbers(std::vector<Numbered>& numbers) {
 }  // namespace
 
 QString foldServerNames(const QStringList& names) {
+    // Views into `names`, which outlives them: no name is copied until the text is made.
     std::vector<Part> parts;
     std::vector<Stem> stems;
-    QHash<QString, int> stemOf;  // prefix and suffix, joined by a character no name holds
-    QHash<QString, bool> seen;
+    QHash<StemKey, int> stemOf;
+    QSet<QStringView> seen;
+    seen.reserve(names.size());
     for (const QString& name : names) {
         if (seen.contains(name))
             continue;
-        seen.insert(name, true);
+        seen.insert(name);
         qsizetype end = name.size();
         while (end > 0 && !name[end - 1].isDigit())
             --end;
         qsizetype begin = end;
         while (begin > 0 && name[begin - 1].isDigit())
             --begin;
-        bool number = end > begin && end - begin <= 18;
-        const QString digits = name.mid(begin, end - begin);
+        const QStringView digits = QStringView(name).mid(begin, end - begin);
+        bool number = !digits.isEmpty() && digits.size() <= 18;
         const qulonglong value = number ? digits.toULongLong(&number) : 0;
         if (!number) {
             parts.push_back(Part{name});
             continue;
         }
-        const QString prefix = name.left(begin);
-        const QString suffix = name.mid(end);
-        const QString key = prefix + QChar(0) + suffix;
+        const StemKey key{QStringView(name).left(begin), QStringView(name).mid(end)};
         auto found = stemOf.constFind(key);
         if (found == stemOf.constEnd()) {
             found = stemOf.insert(key, static_cast<int>(stems.size()));
-            stems.push_back(Stem{prefix, suffix, {}});
-            parts.push_back(Part{QString(), *found});
+            stems.push_back(Stem{key.prefix, key.suffix, {}});
+            parts.push_back(Part{QStringView(), *found});
         }
         stems[*found].numbers.push_back(Numbered{value, digits});
     }
     QStringList text;
     for (const Part& part : parts) {
         if (part.stem < 0) {
-            text += part.name;
+            text += part.name.toString();
             continue;
         }
         Stem& stem = stems[part.stem];
         if (stem.numbers.size() == 1) {
-            text += stem.prefix + stem.numbers.front().digits + stem.suffix;
+            text += stem.prefix.toString() + stem.numbers.front().digits.toString() +
+                    stem.suffix.toString();
             continue;
         }
-        text += stem.prefix + u'[' + foldedNumbers(stem.numbers) + u']' + stem.suffix;
+        text += stem.prefix.toString() + u'[' + foldedNumbers(stem.numbers) + u']' +
+                stem.suffix.toString();
     }
     return text.join(QStringLiteral(", "));
 }

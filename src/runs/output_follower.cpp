@@ -9,18 +9,12 @@ OutputFollower::OutputFollower(QString path, qint64 maxBytes)
     : path_(std::move(path)), maxBytes_(maxBytes) {}
 
 std::optional<OutputFollower::Change> OutputFollower::look(bool ended) {
-    QFile file(path_);
-    const bool opened = file.open(QIODevice::ReadOnly);
-    const qint64 size = opened ? file.size() : 0;
-    if (read_ >= 0 && size == read_ && ended == ended_)
-        return std::nullopt;
-    ended_ = ended;
     Change change;
-    if (read_ < 0 || size < read_ || size - shownFrom_ > maxBytes_) {
+    // Begins anew from the last `bytes` of the file.
+    auto restart = [&](qint64 bytes) {
         change.restart = true;
         qint64 leftOut = 0;
-        const QByteArray tail =
-            readFileTail(path_, read_ < 0 ? maxBytes_ : maxBytes_ / 2, &leftOut);
+        const QByteArray tail = readFileTail(path_, bytes, &leftOut);
         screen_ = TerminalText(leftOut == 0);
         screen_.add(tail);
         shownFrom_ = leftOut;
@@ -29,10 +23,25 @@ std::optional<OutputFollower::Change> OutputFollower::look(bool ended) {
             change.added = QStringLiteral("[%1 bytes before this were left out]\n")
                                .arg(QLocale().toString(leftOut));
         }
-    } else if (size > read_ && file.seek(read_)) {
-        const QByteArray added = file.read(size - read_);
-        screen_.add(added);
-        read_ += added.size();
+    };
+    if (read_ < 0) {
+        // The first look is one read of the file's end.
+        ended_ = ended;
+        restart(maxBytes_);
+    } else {
+        QFile file(path_);
+        const bool opened = file.open(QIODevice::ReadOnly);
+        const qint64 size = opened ? file.size() : 0;
+        if (size == read_ && ended == ended_)
+            return std::nullopt;
+        ended_ = ended;
+        if (size < read_ || size - shownFrom_ > maxBytes_) {
+            restart(maxBytes_ / 2);
+        } else if (size > read_ && file.seek(read_)) {
+            const QByteArray added = file.read(size - read_);
+            screen_.add(added);
+            read_ += added.size();
+        }
     }
     change.added += screen_.takeFinished();
     change.tail = screen_.heldBack(ended) + screen_.currentLine();

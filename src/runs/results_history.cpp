@@ -5,14 +5,21 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QScopeGuard>
+#include <QSet>
 
 namespace {
 
 const char* const kSchema =
     "CREATE TABLE IF NOT EXISTS launches("
     " id INTEGER PRIMARY KEY, program_run TEXT NOT NULL, started_ms INTEGER NOT NULL,"
-    " mode TEXT NOT NULL, servers INTEGER NOT NULL);"
+    " mode TEXT NOT NULL, servers INTEGER NOT NULL,"
+    // the servers in each state, as the summary counts them
+    " ok INTEGER NOT NULL DEFAULT 0, failed INTEGER NOT NULL DEFAULT 0,"
+    " timed_out INTEGER NOT NULL DEFAULT 0, ended_by_user INTEGER NOT NULL DEFAULT 0,"
+    " not_started INTEGER NOT NULL DEFAULT 0, running INTEGER NOT NULL DEFAULT 0,"
+    " waiting INTEGER NOT NULL DEFAULT 0);"
     "CREATE TABLE IF NOT EXISTS runs("
     " id INTEGER PRIMARY KEY, launch INTEGER NOT NULL, place INTEGER NOT NULL,"
     " batch TEXT NOT NULL DEFAULT '', servers TEXT NOT NULL, server_count INTEGER NOT NULL,"
@@ -54,7 +61,6 @@ RunState::Kind stateKind(QByteArrayView name) {
     return RunState::Unknown;
 }
 
-
 LaunchMode modeOf(QByteArrayView name) {
     for (LaunchMode mode : {LaunchMode::Spawn, LaunchMode::RunLater}) {
         if (name == launchModeKey(mode))
@@ -71,6 +77,10 @@ RunState asEndedState(RunState state) {
     if (state.kind == RunState::Waiting)
         return RunState{RunState::NotStarted, 0};
     return state;
+}
+
+QByteArray fileNameOf(const QString& path) {
+    return QStringView(path).mid(path.lastIndexOf(u'/') + 1).toUtf8();
 }
 
 QDateTime momentOf(sqlite3_stmt* statement, int column) {
@@ -126,7 +136,7 @@ ResultsHistory::~ResultsHistory() {
 }
 
 void ResultsHistory::closeDatabase() {
-    for (sqlite3_stmt** statement : {&insertLaunch_, &insertRun_, &started_, &ended_}) {
+    for (sqlite3_stmt** statement : {&insertLaunch_, &insertRun_, &started_, &ended_, &counted_}) {
         sqlite3_finalize(*statement);
         *statement = nullptr;
     }
@@ -242,24 +252,29 @@ void ResultsHistory::transaction(const std::function<void()>& body) {
     }
 }
 
-void ResultsHistory::addLaunch(const RunList& runs, int launch) {
+void ResultsHistory::addLaunch(RunList& runs, int launch) {
     const RunList::Range range = runs.launchRuns(launch);
     if (range.count == 0)
         return;
     transaction([&] {
         const Run& first = runs.runs()[range.first];
-        qsizetype servers = 0;
-        for (qsizetype i = range.first; i < range.first + range.count; ++i)
-            servers += runs.runs()[i].serverCount;
+        LaunchResult counted;
+        for (qsizetype i = range.first; i < range.first + range.count; ++i) {
+            counted.servers += runs.runs()[i].serverCount;
+            counted.count(runs.finalState(i), runs.runs()[i].serverCount);
+        }
         {
             const Use insert(prepare(insertLaunch_,
-                                     "INSERT INTO launches(program_run, started_ms, mode, servers) "
-                                     "VALUES(?, ?, ?, ?)"));
+                                     "INSERT INTO launches(program_run, started_ms, mode, servers, "
+                                     "ok, failed, timed_out, ended_by_user, not_started, running, "
+                                     "waiting) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
             bindText(*insert, 1, runs.tag().toUtf8());
             const QDateTime started = runs.launchStarted(launch);
             bindMoment(*insert, 2, started.isValid() ? started : QDateTime::currentDateTime());
             sqlite3_bind_text(*insert, 3, launchModeKey(first.mode), -1, SQLITE_STATIC);
-            sqlite3_bind_int64(*insert, 4, servers);
+            sqlite3_bind_int64(*insert, 4, counted.servers);
+            for (int count = 0; count < LaunchResult::Counts; ++count)
+                sqlite3_bind_int64(*insert, 5 + count, counted.counts[count]);
             if (sqlite3_step(*insert) != SQLITE_DONE)
                 throw HistoryError(QString::fromUtf8(sqlite3_errmsg(db_)));
         }
@@ -271,7 +286,7 @@ void ResultsHistory::addLaunch(const RunList& runs, int launch) {
             const Run& run = runs.runs()[range.first + place];
             sqlite3_bind_int64(*insert, 1, id);
             sqlite3_bind_int64(*insert, 2, place);
-            bindText(*insert, 3, QFileInfo(run.batchPath).fileName().toUtf8());
+            bindText(*insert, 3, fileNameOf(run.batchPath));
             sqlite3_bind_text64(*insert, 4, run.serverText.constData(),
                                 static_cast<sqlite3_uint64>(run.serverText.size()), SQLITE_STATIC,
                                 SQLITE_UTF8);
@@ -292,36 +307,56 @@ void ResultsHistory::addLaunch(const RunList& runs, int launch) {
               "DESC LIMIT -1 OFFSET " +
               keep + ");")
                  .constData());
-        ids_.insert(launch, id);
+        ids_.insert(launch, Stored{id, counted});
     });
+    runs.changesWritten(launch);
 }
 
 void ResultsHistory::recordChanges(RunList& runs) {
-    const QList<qsizetype> changed = runs.takeChanged();
-    if (changed.isEmpty())
+    const QList<RunList::Change> changes = runs.takeChanged();
+    if (changes.isEmpty())
         return;
-    // What ended is read first, whatever becomes of the history.
-    QList<QString> outputs(changed.size());
-    for (qsizetype i = 0; i < changed.size(); ++i) {
-        if (runs.finalState(changed[i]).final()) {
-            outputs[i] = runs.output(changed[i]);
-            runs.noteOutcome(changed[i], outputs[i]);
+    // Each run once, as it stands now; what ended is read first, whatever becomes of the
+    // history. The summaries of their launches move with each change.
+    QList<qsizetype> changed;
+    QList<QString> outputs;
+    QHash<qsizetype, RunState> nextWas;  // of the runs seen, walking back from the last change
+    QSet<int> launches;
+    for (qsizetype i = changes.size() - 1; i >= 0; --i) {
+        const qsizetype index = changes[i].index;
+        const Run& run = runs.runs()[index];
+        const auto stored = ids_.find(run.launch);
+        if (stored == ids_.end())
+            continue;
+        // What the run became: the state before its next change, or its state now.
+        const auto next = nextWas.constFind(index);
+        const bool last = next == nextWas.constEnd();
+        const RunState became = last ? runs.finalState(index) : *next;
+        nextWas.insert(index, changes[i].was);
+        stored->counted.counts[countOf(changes[i].was)] -= run.serverCount;
+        stored->counted.counts[countOf(became)] += run.serverCount;
+        launches.insert(run.launch);
+        if (!last)
+            continue;
+        changed.append(index);
+        outputs.append(QString());
+        if (runs.finalState(index).final()) {
+            outputs.back() = runs.output(index);
+            runs.noteOutcome(index, outputs.back());
         }
     }
     transaction([&] {
         for (qsizetype i = 0; i < changed.size(); ++i) {
             const qsizetype index = changed[i];
             const Run& run = runs.runs()[index];
-            const qint64 id = ids_.value(run.launch, 0);
-            if (id == 0)
-                continue;
+            const qint64 id = ids_.value(run.launch).id;
             const qsizetype place = index - runs.launchRuns(run.launch).first;
             const RunState state = runs.finalState(index);
             if (!state.final()) {
                 const Use update(prepare(started_,
                                          "UPDATE runs SET batch = ?, state = ?, started_ms = ? "
                                          "WHERE launch = ? AND place = ?"));
-                bindText(*update, 1, QFileInfo(run.batchPath).fileName().toUtf8());
+                bindText(*update, 1, fileNameOf(run.batchPath));
                 sqlite3_bind_text(*update, 2, stateName(state.kind), -1, SQLITE_STATIC);
                 bindMoment(*update, 3, run.started);
                 sqlite3_bind_int64(*update, 4, id);
@@ -334,7 +369,7 @@ void ResultsHistory::recordChanges(RunList& runs) {
                                      "UPDATE runs SET batch = ?, state = ?, exit_status = ?, "
                                      "started_ms = ?, ended_ms = ?, last_line = ?, digest = ?, "
                                      "output = ? WHERE launch = ? AND place = ?"));
-            bindText(*update, 1, QFileInfo(run.batchPath).fileName().toUtf8());
+            bindText(*update, 1, fileNameOf(run.batchPath));
             sqlite3_bind_text(*update, 2, stateName(state.kind), -1, SQLITE_STATIC);
             sqlite3_bind_int(*update, 3, state.exitStatus);
             bindMoment(*update, 4, run.started);
@@ -348,6 +383,18 @@ void ResultsHistory::recordChanges(RunList& runs) {
             if (sqlite3_step(*update) != SQLITE_DONE)
                 throw HistoryError(QString::fromUtf8(sqlite3_errmsg(db_)));
         }
+        for (int launch : launches) {
+            const Stored& stored = ids_[launch];
+            const Use update(prepare(counted_,
+                                     "UPDATE launches SET ok = ?, failed = ?, timed_out = ?, "
+                                     "ended_by_user = ?, not_started = ?, running = ?, "
+                                     "waiting = ? WHERE id = ?"));
+            for (int count = 0; count < LaunchResult::Counts; ++count)
+                sqlite3_bind_int64(*update, 1 + count, stored.counted.counts[count]);
+            sqlite3_bind_int64(*update, 8, stored.id);
+            if (sqlite3_step(*update) != SQLITE_DONE)
+                throw HistoryError(QString::fromUtf8(sqlite3_errmsg(db_)));
+        }
     });
 }
 
@@ -355,30 +402,23 @@ QList<ResultsHistory::StoredLaunch> ResultsHistory::launches() {
     QList<StoredLaunch> launches;
     if (!open())
         return launches;
+    sqlite3_stmt* statement = nullptr;
+    const auto finalize = qScopeGuard([&] { sqlite3_finalize(statement); });
     try {
-        sqlite3_stmt* statement = nullptr;
-        const auto finalize = qScopeGuard([&] { sqlite3_finalize(statement); });
         prepare(statement,
-                "SELECT l.id, l.program_run, l.started_ms, l.mode, l.servers, r.state, "
-                "r.exit_status, SUM(r.server_count) FROM launches l LEFT JOIN runs r ON "
-                "r.launch = l.id GROUP BY l.id, r.state, r.exit_status = 0 ORDER BY l.id DESC");
+                "SELECT id, program_run, started_ms, mode, servers, ok, failed, timed_out, "
+                "ended_by_user, not_started, running, waiting FROM launches ORDER BY id DESC");
         int step;
         while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
-            const qint64 id = sqlite3_column_int64(statement, 0);
-            if (launches.isEmpty() || launches.back().launch.historyId != id) {
-                StoredLaunch stored;
-                stored.launch.historyId = id;
-                stored.programRun = textOf(statement, 1);
-                stored.launch.started = momentOf(statement, 2);
-                stored.launch.mode = modeOf(bytesOf(statement, 3));
-                stored.launch.servers = sqlite3_column_int64(statement, 4);
-                launches.append(stored);
-            }
-            if (sqlite3_column_type(statement, 5) != SQLITE_NULL) {
-                const RunState state{stateKind(bytesOf(statement, 5)),
-                                     sqlite3_column_int(statement, 6)};
-                launches.back().launch.count(state, sqlite3_column_int64(statement, 7));
-            }
+            StoredLaunch stored;
+            stored.launch.historyId = sqlite3_column_int64(statement, 0);
+            stored.programRun = textOf(statement, 1);
+            stored.launch.started = momentOf(statement, 2);
+            stored.launch.mode = modeOf(bytesOf(statement, 3));
+            stored.launch.servers = sqlite3_column_int64(statement, 4);
+            for (int count = 0; count < LaunchResult::Counts; ++count)
+                stored.launch.counts[count] = sqlite3_column_int64(statement, 5 + count);
+            launches.append(stored);
         }
         if (step != SQLITE_DONE)
             throw HistoryError(QString::fromUtf8(sqlite3_errmsg(db_)));

@@ -37,18 +37,19 @@ class ResultsHistory {
     bool onDisk();
 
     // Launch `launch` of the run list, with all its runs as they stand.
-    void addLaunch(const RunList& runs, int launch);
+    void addLaunch(RunList& runs, int launch);
     // The runs of the list whose state changed since the last call, in one transaction;
     // a run that has ended with its output, which the list also notes.
     void recordChanges(RunList& runs);
     // The history's id of launch `launch` of this program run; 0 when it holds none.
-    qint64 idOf(int launch) const { return ids_.value(launch, 0); }
+    qint64 idOf(int launch) const { return ids_.value(launch).id; }
 
     struct StoredLaunch {
         LaunchResult launch;
         QString programRun;  // the run list's tag of the program run that launched it
     };
-    // Newest first.
+    // Newest first, with their summaries as last written: a launch of a program run that
+    // has ended counts what was still going then as it stood.
     QList<StoredLaunch> launches();
     // A launch's batch files in launch order. `asEnded`: the program run that launched it
     // has ended, so a batch file still running then ended unknown, and one still waiting
@@ -76,11 +77,17 @@ class ResultsHistory {
     bool tried_ = false;
     bool onDisk_ = false;
     bool reported_ = false;
-    QHash<int, qint64> ids_;
+    // This program run's launches the history holds, and their summaries as written.
+    struct Stored {
+        qint64 id = 0;
+        LaunchResult counted;
+    };
+    QHash<int, Stored> ids_;
     sqlite3_stmt* insertLaunch_ = nullptr;
     sqlite3_stmt* insertRun_ = nullptr;
     sqlite3_stmt* started_ = nullptr;
     sqlite3_stmt* ended_ = nullptr;
+    sqlite3_stmt* counted_ = nullptr;
 };
 
 // The history cannot be read or written.

@@ -105,8 +105,15 @@ void RunList::becomes(qsizetype index, RunState state) {
     RunState& known = lastKnown_[index];
     if (known.kind == state.kind && known.exitStatus == state.exitStatus)
         return;
+    changed_.append(Change{index, known});
     known = state;
-    changed_.append(index);
+}
+
+void RunList::changesWritten(int launch) {
+    const Range range = launchRuns(launch);
+    changed_.removeIf([&range](const Change& change) {
+        return change.index >= range.first && change.index < range.first + range.count;
+    });
 }
 
 void RunList::lookAtRunning() {
@@ -119,11 +126,9 @@ void RunList::lookAtRunning() {
 
 void RunList::noteOutcome(qsizetype index, const QString& output) {
     Run& run = runs_[index];
-    // An exit status is written as the run ends; the other ends are noted when they come.
-    const QFileInfo status(run.statusPath());
-    run.ended = lastKnown_[index].kind == RunState::Exited && status.exists()
-                    ? status.lastModified()
-                    : QDateTime::currentDateTime();
+    // An exit status tells when it was written; the other ends are noted as they come.
+    if (!run.ended.isValid())
+        run.ended = QDateTime::currentDateTime();
     QStringView text(output);
     while (text.endsWith(u'\n'))
         text.chop(1);
@@ -153,6 +158,7 @@ void RunList::notStarted(qsizetype index) {
 }
 
 void RunList::ended(qsizetype index, RunState as) {
+    runs_[index].ended = QDateTime::currentDateTime();
     becomes(index, as);
 }
 
@@ -161,22 +167,34 @@ RunState RunList::state(qsizetype index) {
     const RunState known = lastKnown_[index];
     if (!known.final() && known.kind != RunState::Waiting) {
         // The recorder notes its process first and its exit status last; until it has
-        // noted its process, the process the program started stands for it.
-        const std::optional<qint64> recorder = numberIn(run.pidPath());
-        const bool alive = processAlive(recorder.value_or(run.startedPid));
-        if (QFileInfo::exists(run.statusPath())) {
+        // noted its process, the process the program started stands for it. The status
+        // is read first: for a run that has ended it is all there is to read.
+        QDateTime written;
+        const QByteArray statusText = readFileTail(run.statusPath(), 64, nullptr, &written);
+        const bool statusThere = written.isValid();
+        const bool startedAlive = processAlive(run.startedPid);
+        std::optional<qint64> recorder;
+        auto recorderAlive = [&] {
+            recorder = numberIn(run.pidPath());
+            return processAlive(recorder.value_or(run.startedPid));
+        };
+        if (statusThere) {
             // The status comes before the recorder has copied the last output: the run
             // has ended once the process the program started (the recorder, or the
             // terminal it runs in) has ended too.
-            const bool recording = recorder && processAlive(run.startedPid);
-            if (const std::optional<qint64> status = numberIn(run.statusPath()); status) {
-                if (!recording)
-                    becomes(index, RunState{RunState::Exited, static_cast<int>(*status)});
-            } else if (!alive && !recording) {
+            const bool recording = startedAlive && numberIn(run.pidPath());
+            bool number = false;
+            const qint64 status = QString::fromLatin1(statusText).trimmed().toLongLong(&number);
+            if (number) {
+                if (!recording) {
+                    runs_[index].ended = written;
+                    becomes(index, RunState{RunState::Exited, static_cast<int>(status)});
+                }
+            } else if (!recording && !recorderAlive()) {
                 // an empty status is still being written while it lives
                 becomes(index, RunState{RunState::Unknown, 0});
             }
-        } else if (!alive) {
+        } else if (!recorderAlive()) {
             const bool begun = recorder || QFileInfo::exists(run.outputPath());
             // Without a trace of its recorder, the terminal ended without starting it
             // (a terminal may also hand the run over and return: the trace comes later).

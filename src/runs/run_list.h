@@ -116,8 +116,14 @@ class RunList {
     RunState finalState(qsizetype index) const { return lastKnown_[index]; }
     // Looks at every run still running: those that ended since become known.
     void lookAtRunning();
-    // The runs whose state changed since the last call: started, or ended for good.
-    QList<qsizetype> takeChanged() { return std::exchange(changed_, {}); }
+    // Each change of a run's state since the last call, in order: started, ended for good.
+    struct Change {
+        qsizetype index;
+        RunState was;
+    };
+    QList<Change> takeChanged() { return std::exchange(changed_, {}); }
+    // Drops the changes of launch `launch`'s runs: they were written as they stand now.
+    void changesWritten(int launch);
     // Notes when and as what a run that has ended ended, from its files.
     void noteOutcome(qsizetype index, const QString& output);
     // The process id the run's recorder noted, 0 while there is none.
@@ -155,8 +161,8 @@ class RunList {
     QList<RunState> lastKnown_;
     QList<qsizetype> launchStarts_;  // the first run of each launch
     QList<QDateTime> launchTimes_;
-    QList<qsizetype> running_;       // runs started and not known to have ended
-    QList<qsizetype> changed_;
+    QList<qsizetype> running_;  // runs started and not known to have ended
+    QList<Change> changed_;
     QList<bool> cleanedUp_;         // the run's files were removed by a clean-up
     qsizetype notCleanedFrom_ = 0;  // no run before this one has files a clean-up would remove
     int launches_ = 0;

@@ -1,0 +1,353 @@
+// The results of a fleet, each case beside its floor measured in the same run:
+//   results-10k  a Spawn Mode launch of 10,000 servers whose batch files have ended
+//                (outputs of a few lines, 20 distinct ones, recorded as the watch records
+//                each as it ends): opening Results until its lists are painted, and
+//                ticking Group identical output until the rows are painted; floor: one
+//                QTableView painting a model of the same 10,000 rows; and the share of a
+//                core the program takes over 10 s while the 10,000 rows are shown
+//   history-10k  writing the history of a 10,000-server launch whose batch files have all
+//                ended (their outputs read, cleaned and kept); floor: the sqlite3 command-
+//                line tool inserting the same rows in one transaction; and the same launch
+//                with each end written in a transaction of its own, as when each batch
+//                file's end is seen alone
+// Usage: build/bench/fleet [results|history]   (default: both)
+#include <sys/resource.h>
+
+#include <QAbstractTableModel>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QWindow>
+#include <cstdio>
+
+#include "common/workspace.h"
+#include "main_window/form1.h"
+#include "results_window/results_window.h"
+#include "runs/results_history.h"
+#include "runs/run_list.h"
+#include "support/dead_process.h"
+#include "support/recording_platform.h"
+
+namespace {
+
+constexpr int kServers = 10000;
+constexpr int kDistinctOutputs = 20;
+
+double peakRssMb() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024.0;
+}
+
+double cpuMs() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+double median(QList<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+void printRatio(const char* name, double ms, double floorMs) {
+    std::printf("ratio case=%s ms=%.1f floor_ms=%.1f value=%.2f peak_rss_mb=%.1f\n", name, ms,
+                floorMs, ms / floorMs, peakRssMb());
+    std::fflush(stdout);
+}
+
+QString serverName(int number) {
+    return QStringLiteral("web%1.example.net").arg(number, 5, 10, QChar(u'0'));
+}
+
+// What the `number`th server's batch file showed: one of 20 outputs of a few lines.
+QByteArray outputOf(int number) {
+    const int kind = number % kDistinctOutputs;
+    return "Linux 6.1.0-" + QByteArray::number(kind) +
+           "-amd64\r\nnginx active\r\n 12:00:01 up 3 days,  load average: 0.0" +
+           QByteArray::number(kind) + "\r\n";
+}
+
+// A workspace of its own in a temporary folder.
+struct Bench {
+    Bench() : workspace(dir.path()) {
+        for (const char* folder : {"collections", "scripts", "temp", "logs"})
+            QDir(dir.path()).mkdir(QString::fromLatin1(folder));
+    }
+    QTemporaryDir dir;
+    Workspace workspace;
+};
+
+// The recorder's files of a batch file that has ended: its output, exit status and process.
+void leaveRecord(const BatchStart& start, int number, const QByteArray& deadPid) {
+    writeFile(start.outputPath, "Script started on today\n" + outputOf(number));
+    writeFile(start.statusPath, number % kDistinctOutputs == 7 ? "1\n" : "0\n");
+    writeFile(start.pidPath, deadPid);
+}
+
+void untilPainted(QWidget& window) {
+    while (!window.windowHandle() || !window.windowHandle()->isExposed())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    QCoreApplication::processEvents();
+    window.repaint();
+}
+
+// The floor: a table view of the same rows, made, shown and painted.
+class PlainRows : public QAbstractTableModel {
+  public:
+    explicit PlainRows(QList<QStringList> rows) : rows_(std::move(rows)) {}
+    int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+    }
+    int columnCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : 6;
+    }
+    QVariant data(const QModelIndex& index, int role) const override {
+        return role == Qt::DisplayRole ? QVariant(rows_[index.row()][index.column()]) : QVariant();
+    }
+
+  private:
+    QList<QStringList> rows_;
+};
+
+double floorTableMs() {
+    QList<QStringList> rows;
+    rows.reserve(kServers);
+    for (int i = 1; i <= kServers; ++i) {
+        rows.append({serverName(i), QStringLiteral("1"), QStringLiteral("exit 0"),
+                     QStringLiteral("0"), QStringLiteral("0.1 s"),
+                     QStringLiteral(" 12:00:01 up 3 days,  load average: 0.01")});
+    }
+    QElapsedTimer timer;
+    timer.start();
+    PlainRows model(std::move(rows));
+    QTableView view;
+    view.setModel(&model);
+    view.resize(900, 680);
+    view.show();
+    untilPainted(view);
+    return timer.nsecsElapsed() / 1e6;
+}
+
+double corePercentOver(int ms) {
+    const double cpu = cpuMs();
+    QElapsedTimer timer;
+    timer.start();
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+    return 100.0 * (cpuMs() - cpu) / timer.elapsed();
+}
+
+void resultsCase() {
+    Bench bench;
+    RecordingPlatform platform;
+    platform.keepsStartedFiles = false;
+    platform.clock = QDateTime::currentDateTime();
+    Form1 form(bench.workspace, platform);
+    if (!form.start())
+        qFatal("start-up failed");
+    untilPainted(form);
+    QStringList servers;
+    for (int i = 1; i <= kServers; ++i)
+        servers += serverName(i);
+    form.findChild<QPlainTextEdit*>(QStringLiteral("ListBox"))->setPlainText(servers.join(u'\n'));
+    form.findChild<QPlainTextEdit*>(QStringLiteral("ScriptBox"))
+        ->setPlainText(QStringLiteral("uname -r; systemctl is-active nginx; uptime # %s"));
+    form.findChild<QCheckBox*>(QStringLiteral("CheckSpawn"))->setChecked(true);
+    form.findChild<QPushButton*>(QStringLiteral("RunCommand"))->click();
+    const QList<RecordingPlatform::Event> starts =
+        platform.eventsOf(RecordingPlatform::Kind::Start);
+    if (starts.size() != kServers)
+        qFatal("%lld starts", static_cast<long long>(starts.size()));
+    const QByteArray dead = QByteArray::number(deadProcessId());
+    for (int i = 0; i < kServers; ++i)
+        leaveRecord(starts[i].start, i + 1, dead);
+    // The watch records each batch file as it ends; here the first opening of Results records
+    // them all, and the openings after it are measured.
+    QAction* menuResults = form.findChild<QAction*>(QStringLiteral("MenuResults"));
+    QElapsedTimer first;
+    first.start();
+    menuResults->trigger();
+    ResultsWindow* results = form.resultsWindow();
+    untilPainted(*results);
+    const double firstOpenMs = first.nsecsElapsed() / 1e6;
+    results->hide();
+    QCoreApplication::processEvents();
+
+    QList<double> opens;
+    QList<double> groupings;
+    QList<double> floors;
+    auto* group = results->findChild<QCheckBox*>(QStringLiteral("GroupBox"));
+    auto* table = results->findChild<QTableView*>(QStringLiteral("RunTable"));
+    for (int run = 0; run < 5; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        menuResults->trigger();
+        untilPainted(*results);
+        opens.append(timer.nsecsElapsed() / 1e6);
+        if (table->model()->rowCount() != kServers)
+            qFatal("%d rows shown", table->model()->rowCount());
+        timer.restart();
+        group->setChecked(true);
+        results->repaint();
+        groupings.append(timer.nsecsElapsed() / 1e6);
+        if (table->model()->rowCount() != kDistinctOutputs)
+            qFatal("%d groups shown", table->model()->rowCount());
+        group->setChecked(false);
+        results->hide();
+        QCoreApplication::processEvents();
+        floors.append(floorTableMs());
+    }
+    menuResults->trigger();
+    untilPainted(*results);
+    const double idle = corePercentOver(10000);
+    std::printf(
+        "results-10k rows=%d groups=%d open_ms=%.1f group_ms=%.1f table_floor_ms=%.1f "
+        "first_open_recording_every_end_ms=%.1f\n",
+        kServers, kDistinctOutputs, median(opens), median(groupings), median(floors), firstOpenMs);
+    printRatio("results-10k-open", median(opens), median(floors));
+    printRatio("results-10k-group", median(groupings), median(floors));
+    std::printf("share case=results-10k-idle core_percent=%.2f goal=1\n", idle);
+    std::fflush(stdout);
+}
+
+// A run list of one Spawn Mode launch of 10,000 servers whose batch files have ended.
+struct EndedLaunch {
+    explicit EndedLaunch(const Bench& bench) {
+        number = runs.beginLaunch(QDateTime::currentDateTime());
+        const QByteArray dead = QByteArray::number(deadProcessId());
+        for (int i = 1; i <= kServers; ++i) {
+            Run run{.launch = number,
+                    .mode = LaunchMode::Spawn,
+                    .tag = runs.tag(),
+                    .serverText = serverName(i).toUtf8(),
+                    .serverCount = 1};
+            const qsizetype index = runs.plan(run);
+            const QString batch = bench.workspace.tempBatch(i);
+            runs.start(index, batch, 0, QDateTime::currentDateTime());
+            const Run& started = runs.runs()[index];
+            leaveRecord(BatchStart{batch, QString(), started.outputPath(), started.statusPath(),
+                                   started.pidPath()},
+                        i, dead);
+        }
+        runs.takeChanged();  // as if each start had been written
+    }
+    RunList runs;
+    int number = 0;
+};
+
+QByteArray sqlText(const QString& text) {
+    return "'" + text.toUtf8().replace("'", "''") + "'";
+}
+
+void historyCase() {
+    QList<double> ours;
+    QList<double> each;
+    QList<double> floors;
+    QList<double> added;
+    QList<double> withLook;
+    for (int run = 0; run < 5; ++run) {
+        {
+            Bench bench;
+            EndedLaunch launch(bench);
+            ResultsHistory history(bench.workspace.historyFile());
+            history.onDisk();  // opened as the first launch of the program run opens it
+            QElapsedTimer timer;
+            timer.start();
+            history.addLaunch(launch.runs, launch.number);
+            added.append(timer.nsecsElapsed() / 1e6);
+            launch.runs.lookAtRunning();
+            const double lookedMs = timer.nsecsElapsed() / 1e6;
+            history.recordChanges(launch.runs);
+            withLook.append(timer.nsecsElapsed() / 1e6);
+            // Knowing that the runs ended is the program's work with or without a history.
+            ours.append(withLook.back() - (lookedMs - added.back()));
+
+            // The same rows inserted by sqlite3 in one transaction, into the same tables.
+            QByteArray sql =
+                "BEGIN;\nINSERT INTO launches(program_run, started_ms, mode, "
+                "servers) VALUES('floor', 1, 'spawn', 10000);\n";
+            const qint64 now = QDateTime::currentMSecsSinceEpoch();
+            for (qsizetype i = 0; i < launch.runs.runs().size(); ++i) {
+                const Run& r = launch.runs.runs()[i];
+                const RunState state = launch.runs.finalState(i);
+                sql +=
+                    "INSERT INTO runs(launch, place, batch, servers, server_count, state, "
+                    "exit_status, started_ms, ended_ms, last_line, digest, output) VALUES(1, " +
+                    QByteArray::number(i) + ", 'temp" + QByteArray::number(i + 1) + ".bat', " +
+                    sqlText(QString::fromUtf8(r.serverText)) + ", 1, 'exited', " +
+                    QByteArray::number(state.exitStatus) + ", " + QByteArray::number(now) + ", " +
+                    QByteArray::number(now) + ", " + sqlText(r.lastLine) + ", X'" +
+                    r.outputDigest.toHex() + "', " + sqlText(history.output(1, i)) + ");\n";
+            }
+            sql += "COMMIT;\n";
+            Bench floorBench;
+            const QString database = floorBench.workspace.historyFile();
+            ResultsHistory(database).onDisk();  // the same tables, empty
+            const QString script = floorBench.dir.filePath(QStringLiteral("rows.sql"));
+            writeFile(script, sql);
+            QProcess sqlite;
+            sqlite.setStandardInputFile(script);
+            timer.restart();
+            sqlite.start(QStringLiteral("sqlite3"), {database});
+            if (!sqlite.waitForFinished(-1) || sqlite.exitCode() != 0)
+                qFatal("sqlite3 failed: %s", sqlite.readAllStandardError().constData());
+            floors.append(timer.nsecsElapsed() / 1e6);
+        }
+        {
+            Bench bench;
+            EndedLaunch launch(bench);
+            ResultsHistory history(bench.workspace.historyFile());
+            history.onDisk();
+            QElapsedTimer timer;
+            timer.start();
+            history.addLaunch(launch.runs, launch.number);
+            for (qsizetype i = 0; i < kServers; ++i) {
+                launch.runs.state(i);
+                history.recordChanges(launch.runs);
+            }
+            each.append(timer.nsecsElapsed() / 1e6);
+        }
+    }
+    std::printf(
+        "history-10k written_ms=%.1f (the launch %.1f, then its 10,000 ends with their "
+        "outputs) with_the_look_at_the_runs_ms=%.1f each_end_alone_ms=%.1f "
+        "us_per_end=%.1f\n",
+        median(ours), median(added), median(withLook), median(each),
+        1000.0 * median(each) / kServers);
+    printRatio("history-10k", median(ours), median(floors));
+    printRatio("history-10k-with-look", median(withLook), median(floors));
+    printRatio("history-10k-each", median(each), median(floors));
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    const QString only = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
+    if (only.isEmpty() || only == u"history")
+        historyCase();
+    if (only.isEmpty() || only == u"results")
+        resultsCase();
+    return 0;
+}
