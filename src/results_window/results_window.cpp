@@ -110,10 +110,10 @@ void ResultsWindow::showNewest() {
         }
         launches_.setEarlier(earlier);
     }
-    // Selecting another launch loads it; the same one is brought up to date.
+    // Selecting another launch loads it; the same one, or none, is brought up to date.
     const QModelIndexList before = ui_->LaunchTable->selectionModel()->selectedRows();
     ui_->LaunchTable->selectRow(0);
-    if (!before.isEmpty() && before.first().row() == 0)
+    if (!selectedLaunch() || (!before.isEmpty() && before.first().row() == 0))
         loadLaunch();
     ui_->RunTable->setFocus();
 }
