@@ -5,7 +5,8 @@
 //            floor: one setPlainText of the same log text; and the batch file by awk;
 //            100,000 and 1,000,000 run five times, and their ratio is of the medians
 //   startup  exec to the first shown window, as a process of its own, with the sample
-//            workspace and with 10,000 collections, on an X server with a window manager
+//            workspace, with it and a results history of 100 launches of 1,000 servers,
+//            and with 10,000 collections, on an X server with a window manager
 //            of its own (offscreen without them; the offscreen figures follow anyway);
 //            floor: a minimal Qt window with one text box, started the same way in turns
 //   spawn    a Spawn Mode launch (delay 0, template "echo %s") of 1,000 servers (or as
@@ -40,6 +41,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -64,6 +66,7 @@
 #include "main_window/font_warm_up.h"
 #include "main_window/form1.h"
 #include "results_window/results_window.h"
+#include "runs/results_history.h"
 #include "support/recording_platform.h"
 #include "x_server.h"
 
@@ -383,9 +386,30 @@ struct StartUpWorkspaces {
     StartUpWorkspaces() {
         for (const char* folder : {"collections", "scripts"}) {
             const QDir from(QStringLiteral(CORVANE_SAMPLE_WORKSPACE "/") + QLatin1String(folder));
-            for (const QString& name : from.entryList(QDir::Files))
-                QFile::copy(from.filePath(name),
-                            sample.workspace.path(QLatin1String(folder) + u'/' + name));
+            for (const QString& name : from.entryList(QDir::Files)) {
+                for (const Bench* bench : {&sample, &withHistory})
+                    QFile::copy(from.filePath(name),
+                                bench->workspace.path(QLatin1String(folder) + u'/' + name));
+            }
+        }
+        // The sample beside a results history of 100 launches of 1,000 servers each.
+        RunList runs;
+        ResultsHistory history(withHistory.workspace.historyFile());
+        for (int launch = 1; launch <= 100; ++launch) {
+            runs.beginLaunch(QDateTime::currentDateTime());
+            for (int i = 0; i < 1000; ++i) {
+                const qsizetype index = runs.plan(Run{.launch = launch,
+                                                      .mode = LaunchMode::Spawn,
+                                                      .serverText = serverName(i).toUtf8(),
+                                                      .serverCount = 1});
+                runs.start(index, withHistory.workspace.tempBatch((launch - 1) * 1000 + i + 1), 0,
+                           QDateTime::currentDateTime());
+            }
+            history.addLaunch(runs, launch);
+            const RunList::Range range = runs.launchRuns(launch);
+            for (qsizetype i = range.first; i < range.first + range.count; ++i)
+                runs.ended(i, RunState{RunState::Exited, i % 50 == 0 ? 1 : 0});
+            history.recordChanges(runs);
         }
         for (auto [bench, collections, templates] :
              {std::tuple{&thousand, 1000, 100}, std::tuple{&tenThousand, 10000, 1000}}) {
@@ -397,6 +421,7 @@ struct StartUpWorkspaces {
         }
     }
     Bench sample;
+    Bench withHistory;
     Bench thousand;
     Bench tenThousand;
 };
@@ -412,6 +437,10 @@ void startUps() {
     const StartUp sample = startUpAgainstFloor(spaces.sample.dir.path(), display);
     std::printf("startup collections=3 templates=3 ms=%.1f\n", sample.ms);
     printRatio("startup-sample", sample.ms, sample.floorMs, sample.peak);
+    const StartUp history = startUpAgainstFloor(spaces.withHistory.dir.path(), display);
+    std::printf("startup collections=3 templates=3 history_launches=100 history_mb=%.1f ms=%.1f\n",
+                QFileInfo(spaces.withHistory.workspace.historyFile()).size() / 1e6, history.ms);
+    printRatio("startup-sample-history", history.ms, history.floorMs, history.peak);
     double peak = 0;
     QList<double> thousand;
     for (int i = 0; i < 7; ++i)
