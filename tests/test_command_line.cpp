@@ -79,6 +79,7 @@ class CommandLineTest : public QObject {
     void usageErrorsAndRefusals();
     void jsonHoldsEachBatchFile();
     void runLaterPrintsThePath();
+    void resultsTellWhatTheLastLaunchDid();
     void interruptStopsTheLaunch();
     void secondRunInTheSameFolderRefused();
     void unsafeNamesRefusedUnlessAllowed();
@@ -194,6 +195,51 @@ void CommandLineTest::jsonHoldsEachBatchFile() {
     }
     states.sort();
     QCOMPARE(states, (QStringList{"web01: exit 0 0", "web02: exit 3 3"}));
+}
+
+void CommandLineTest::resultsTellWhatTheLastLaunchDid() {
+    Workspace ws;
+    QCOMPARE(ws.run({"results"}).status, 2);  // nothing kept yet
+    ws.write("collections/web.txt", "web01\nweb02\nweb03\n");
+    ws.write("scripts/check.txt", "echo checked %s\n[ %s = web02 ] && exit 3\nexit 0\n");
+    const Workspace::Result first =
+        ws.run({"run", "--collection", "web.txt", "--template", "check.txt", "--spawn", "--json"});
+    QCOMPARE(first.status, 1);
+    const qint64 firstId =
+        QJsonDocument::fromJson(first.out.toUtf8()).object()["launch"].toInteger();
+    QCOMPARE(firstId, 1);
+    ws.write("collections/db.txt", "db1\n");
+    QCOMPARE(ws.run({"run", "--collection", "db.txt", "--template", "check.txt"}).status, 0);
+
+    // The latest launch, as a script reads it.
+    Workspace::Result latest = ws.run({"results", "--json"});
+    QCOMPARE(latest.status, 0);
+    QJsonObject launch = QJsonDocument::fromJson(latest.out.toUtf8()).object();
+    QCOMPARE(launch["launch"].toInteger(), 2);
+    QCOMPARE(launch["mode"].toString(), QStringLiteral("normal"));
+    QCOMPARE(launch["summary"].toString(), QStringLiteral("1 ok"));
+
+    // An earlier one by its number: each server's state, the summary and the counts.
+    latest = ws.run({"results", "--launch", "1", "--json"});
+    QCOMPARE(latest.status, 1);
+    launch = QJsonDocument::fromJson(latest.out.toUtf8()).object();
+    QCOMPARE(launch["servers"].toInt(), 3);
+    QCOMPARE(launch["summary"].toString(), QStringLiteral("2 ok \u00b7 1 failed"));
+    QCOMPARE(launch["counts"].toObject()["failed"].toInt(), 1);
+    QStringList servers;
+    for (const QJsonValue& value : launch["results"].toArray()) {
+        const QJsonObject server = value.toObject();
+        servers += server["server"].toString() + ": " + server["state"].toString() + ", " +
+                   server["lastLine"].toString();
+    }
+    QCOMPARE(servers, (QStringList{"web01: exit 0, checked web01", "web02: exit 3, checked web02",
+                                   "web03: exit 0, checked web03"}));
+    const Workspace::Result text = ws.run({"results", "--launch=1"});
+    QCOMPARE(lines(text.out).first().section(':', -1), QStringLiteral(" 2 ok \u00b7 1 failed"));
+    QCOMPARE(lines(text.out).mid(1),
+             (QStringList{"web01: exit 0", "web02: exit 3", "web03: exit 0"}));
+    QCOMPARE(ws.run({"results", "--launch", "9"}).status, 2);
+    QCOMPARE(ws.run({"results", "--launch", "x"}).status, 2);
 }
 
 void CommandLineTest::runLaterPrintsThePath() {
