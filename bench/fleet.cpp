@@ -11,7 +11,6 @@
 //                with each end written in a transaction of its own, as when each batch
 //                file's end is seen alone
 // Usage: build/bench/fleet [results|history]   (default: both)
-#include <sys/resource.h>
 
 #include <QAbstractTableModel>
 #include <QAction>
@@ -31,6 +30,7 @@
 
 #include "common/workspace.h"
 #include "main_window/form1.h"
+#include "measure.h"
 #include "results_window/results_window.h"
 #include "runs/results_history.h"
 #include "runs/run_list.h"
@@ -41,36 +41,6 @@ namespace {
 
 constexpr int kServers = 10000;
 constexpr int kDistinctOutputs = 20;
-
-double peakRssMb() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024.0;
-}
-
-double cpuMs() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-}
-
-double median(QList<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-void printRatio(const char* name, double ms, double floorMs) {
-    std::printf("ratio case=%s ms=%.1f floor_ms=%.1f value=%.2f peak_rss_mb=%.1f\n", name, ms,
-                floorMs, ms / floorMs, peakRssMb());
-    std::fflush(stdout);
-}
 
 QString serverName(int number) {
     return QStringLiteral("web%1.example.net").arg(number, 5, 10, QChar(u'0'));
@@ -145,16 +115,6 @@ double floorTableMs() {
     return timer.nsecsElapsed() / 1e6;
 }
 
-double corePercentOver(int ms) {
-    const double cpu = cpuMs();
-    QElapsedTimer timer;
-    timer.start();
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-    return 100.0 * (cpuMs() - cpu) / timer.elapsed();
-}
-
 void resultsCase() {
     Bench bench;
     RecordingPlatform platform;
@@ -217,13 +177,13 @@ void resultsCase() {
     }
     menuResults->trigger();
     untilPainted(*results);
-    const double idle = corePercentOver(10000);
+    const double idle = corePercentWhileIdle(10000);
     std::printf(
         "results-10k rows=%d groups=%d open_ms=%.1f group_ms=%.1f table_floor_ms=%.1f "
         "first_open_recording_every_end_ms=%.1f\n",
         kServers, kDistinctOutputs, median(opens), median(groupings), median(floors), firstOpenMs);
-    printRatio("results-10k-open", median(opens), median(floors));
-    printRatio("results-10k-group", median(groupings), median(floors));
+    printRatio("results-10k-open", median(opens), median(floors), peakRssMb());
+    printRatio("results-10k-group", median(groupings), median(floors), peakRssMb());
     std::printf("share case=results-10k-idle core_percent=%.2f goal=1\n", idle);
     std::fflush(stdout);
 }
@@ -332,9 +292,9 @@ void historyCase() {
         "us_per_end=%.1f\n",
         median(ours), median(added), median(withLook), median(each),
         1000.0 * median(each) / kServers);
-    printRatio("history-10k", median(ours), median(floors));
-    printRatio("history-10k-with-look", median(withLook), median(floors));
-    printRatio("history-10k-each", median(each), median(floors));
+    printRatio("history-10k", median(ours), median(floors), peakRssMb());
+    printRatio("history-10k-with-look", median(withLook), median(floors), peakRssMb());
+    printRatio("history-10k-each", median(each), median(floors), peakRssMb());
 }
 
 }  // namespace

@@ -65,6 +65,7 @@
 #include "desktop/desktop_platform.h"
 #include "main_window/font_warm_up.h"
 #include "main_window/form1.h"
+#include "measure.h"
 #include "results_window/results_window.h"
 #include "runs/results_history.h"
 #include "support/recording_platform.h"
@@ -76,12 +77,6 @@ namespace {
 
 const QString kTemplate = QStringLiteral("ping -c 1 %s");
 
-double peakRssMb() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024.0;
-}
-
 qint64 monotonicNs() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
@@ -91,24 +86,6 @@ qint64 monotonicNs() {
 QByteArray readAll(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-}
-
-// The middle value of an odd number of figures.
-double median(QList<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-void printRatio(const char* name, double ms, double floorMs, double rssMb) {
-    std::printf("ratio case=%s ms=%.1f floor_ms=%.1f value=%.2f peak_rss_mb=%.1f\n", name, ms,
-                floorMs, ms / floorMs, rssMb);
-    std::fflush(stdout);
 }
 
 // Records as the tests' platform does, but draws the window for real, as the program does
@@ -586,24 +563,6 @@ void spawnCase(int servers) {
 
 // The largest collection a text box takes, loaded by a click on it and launched in
 // `mode`, with nothing started (recording platform).
-// The processor time this process has used, in milliseconds.
-double cpuMs() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
-}
-
-// Runs the event loop for `ms` and gives the share of one core the process took meanwhile.
-double corePercentWhileIdle(int ms) {
-    const double cpu = cpuMs();
-    QElapsedTimer timer;
-    timer.start();
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-    return 100.0 * (cpuMs() - cpu) / timer.elapsed();
-}
 
 // The Results window showing a run that prints as fast as it can (yes, on the real
 // recorder, no terminal), measured over 10 s; floor: reading the bytes the recording

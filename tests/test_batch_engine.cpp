@@ -18,18 +18,6 @@
 
 namespace {
 
-const char* modeName(LaunchMode mode) {
-    switch (mode) {
-        case LaunchMode::Normal:
-            return "normal";
-        case LaunchMode::Spawn:
-            return "spawn";
-        case LaunchMode::RunLater:
-            break;
-    }
-    return "run later";
-}
-
 const QList<LaunchMode> kEveryMode{LaunchMode::Normal, LaunchMode::Spawn, LaunchMode::RunLater};
 
 // Lowers a resource limit of this process for as long as it lives, as a full disk or an
@@ -276,7 +264,7 @@ void BatchEngineTest::refusalsWriteNothing_data() {
     QTest::addColumn<LaunchMode>("mode");
     const QList<LaunchMode> modes{LaunchMode::Normal, LaunchMode::Spawn};
     for (LaunchMode mode : modes) {
-        const char* name = modeName(mode);
+        const char* name = launchModeKey(mode);
         QTest::addRow("no servers, %s", name) << ""
                                               << "ping %s"
                                               << "You dummy. Add some servers!" << mode;
@@ -363,7 +351,7 @@ void BatchEngineTest::badStartDelayRefusedInEveryMode_data() {
                                                            {"not a number", "nan"}};
     for (const auto& [name, text] : texts) {
         for (LaunchMode mode : kEveryMode)
-            QTest::addRow("%s, %s", name, modeName(mode)) << QString::fromLatin1(text) << mode;
+            QTest::addRow("%s, %s", name, launchModeKey(mode)) << QString::fromLatin1(text) << mode;
     }
 }
 
@@ -389,7 +377,8 @@ void BatchEngineTest::missingFolderRefused_data() {
     QTest::addColumn<LaunchMode>("mode");
     for (const char* folder : {"temp", "logs"}) {
         for (LaunchMode mode : kEveryMode)
-            QTest::addRow("%s, %s", folder, modeName(mode)) << QString::fromLatin1(folder) << mode;
+            QTest::addRow("%s, %s", folder, launchModeKey(mode))
+                << QString::fromLatin1(folder) << mode;
     }
 }
 

@@ -4,21 +4,6 @@
 #include <algorithm>
 #include <utility>
 
-#include "common/text_file.h"
-#include "model/server_lines.h"
-
-QStringList BatchResult::servers() const {
-    // A Spawn Mode batch file's server is its whole text.
-    if (serverCount == 1 && !serverText.contains('\n') && !serverText.contains('\r'))
-        return {QString::fromUtf8(serverText)};
-    const ServerLines lines(decodeText(serverText));
-    QStringList names;
-    names.reserve(lines.count());
-    for (QStringView name : lines)
-        names.append(name.toString());
-    return names;
-}
-
 LaunchResult::Count countOf(const RunState& state) {
     switch (state.kind) {
         case RunState::Running:

@@ -21,7 +21,7 @@ struct BatchResult {
     QString lastLine;
     QByteArray digest;  // of its output, once it has ended
 
-    QStringList servers() const;
+    QStringList servers() const { return serverNamesOf(serverText, serverCount); }
 };
 
 // A launch as the list of launches shows it.

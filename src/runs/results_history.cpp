@@ -161,6 +161,11 @@ void ResultsHistory::exec(const char* sql) {
     }
 }
 
+void ResultsHistory::done(sqlite3_stmt* statement) {
+    if (sqlite3_step(statement) != SQLITE_DONE)
+        throw HistoryError(QString::fromUtf8(sqlite3_errmsg(db_)));
+}
+
 sqlite3_stmt* ResultsHistory::prepare(sqlite3_stmt*& statement, const char* sql) {
     if (!statement && sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement,
                                          nullptr) != SQLITE_OK) {
@@ -275,8 +280,7 @@ void ResultsHistory::addLaunch(RunList& runs, int launch) {
             sqlite3_bind_int64(*insert, 4, counted.servers);
             for (int count = 0; count < LaunchResult::Counts; ++count)
                 sqlite3_bind_int64(*insert, 5 + count, counted.counts[count]);
-            if (sqlite3_step(*insert) != SQLITE_DONE)
-                throw HistoryError(QString::fromUtf8(sqlite3_errmsg(db_)));
+            done(*insert);
         }
         const qint64 id = sqlite3_last_insert_rowid(db_);
         const Use insert(prepare(insertRun_,
@@ -294,8 +298,7 @@ void ResultsHistory::addLaunch(RunList& runs, int launch) {
             sqlite3_bind_text(*insert, 6, stateName(runs.finalState(range.first + place).kind), -1,
                               SQLITE_STATIC);
             bindMoment(*insert, 7, run.started);
-            if (sqlite3_step(*insert) != SQLITE_DONE)
-                throw HistoryError(QString::fromUtf8(sqlite3_errmsg(db_)));
+            done(*insert);
             sqlite3_reset(*insert);
         }
         // The oldest launches beyond those kept go with this one.
@@ -361,8 +364,7 @@ void ResultsHistory::recordChanges(RunList& runs) {
                 bindMoment(*update, 3, run.started);
                 sqlite3_bind_int64(*update, 4, id);
                 sqlite3_bind_int64(*update, 5, place);
-                if (sqlite3_step(*update) != SQLITE_DONE)
-                    throw HistoryError(QString::fromUtf8(sqlite3_errmsg(db_)));
+                done(*update);
                 continue;
             }
             const Use update(prepare(ended_,
@@ -380,8 +382,7 @@ void ResultsHistory::recordChanges(RunList& runs) {
             bindText(*update, 8, outputs[i].toUtf8());
             sqlite3_bind_int64(*update, 9, id);
             sqlite3_bind_int64(*update, 10, place);
-            if (sqlite3_step(*update) != SQLITE_DONE)
-                throw HistoryError(QString::fromUtf8(sqlite3_errmsg(db_)));
+            done(*update);
         }
         for (int launch : launches) {
             const Stored& stored = ids_[launch];
@@ -392,24 +393,40 @@ void ResultsHistory::recordChanges(RunList& runs) {
             for (int count = 0; count < LaunchResult::Counts; ++count)
                 sqlite3_bind_int64(*update, 1 + count, stored.counted.counts[count]);
             sqlite3_bind_int64(*update, 8, stored.id);
-            if (sqlite3_step(*update) != SQLITE_DONE)
-                throw HistoryError(QString::fromUtf8(sqlite3_errmsg(db_)));
+            done(*update);
         }
     });
 }
 
-QList<ResultsHistory::StoredLaunch> ResultsHistory::launches() {
-    QList<StoredLaunch> launches;
+bool ResultsHistory::query(const char* sql, const std::function<void(sqlite3_stmt*)>& bind,
+                           const std::function<void(sqlite3_stmt*)>& row) {
     if (!open())
-        return launches;
+        return false;
     sqlite3_stmt* statement = nullptr;
     const auto finalize = qScopeGuard([&] { sqlite3_finalize(statement); });
     try {
-        prepare(statement,
-                "SELECT id, program_run, started_ms, mode, servers, ok, failed, timed_out, "
-                "ended_by_user, not_started, running, waiting FROM launches ORDER BY id DESC");
+        prepare(statement, sql);
+        bind(statement);
         int step;
-        while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
+        while ((step = sqlite3_step(statement)) == SQLITE_ROW)
+            row(statement);
+        if (step != SQLITE_DONE)
+            throw HistoryError(QString::fromUtf8(sqlite3_errmsg(db_)));
+        return true;
+    } catch (const HistoryError& error) {
+        failed(QStringLiteral("The results history %1 cannot be read: %2.")
+                   .arg(path_, error.message()));
+        return false;
+    }
+}
+
+QList<ResultsHistory::StoredLaunch> ResultsHistory::launches() {
+    QList<StoredLaunch> launches;
+    const bool read = query(
+        "SELECT id, program_run, started_ms, mode, servers, ok, failed, timed_out, ended_by_user, "
+        "not_started, running, waiting FROM launches ORDER BY id DESC",
+        [](sqlite3_stmt*) {},
+        [&launches](sqlite3_stmt* statement) {
             StoredLaunch stored;
             stored.launch.historyId = sqlite3_column_int64(statement, 0);
             stored.programRun = textOf(statement, 1);
@@ -419,30 +436,17 @@ QList<ResultsHistory::StoredLaunch> ResultsHistory::launches() {
             for (int count = 0; count < LaunchResult::Counts; ++count)
                 stored.launch.counts[count] = sqlite3_column_int64(statement, 5 + count);
             launches.append(stored);
-        }
-        if (step != SQLITE_DONE)
-            throw HistoryError(QString::fromUtf8(sqlite3_errmsg(db_)));
-    } catch (const HistoryError& error) {
-        failed(QStringLiteral("The results history %1 cannot be read: %2.")
-                   .arg(path_, error.message()));
-        return {};
-    }
-    return launches;
+        });
+    return read ? launches : QList<StoredLaunch>();
 }
 
 QList<BatchResult> ResultsHistory::results(qint64 launchId, bool asEnded) {
     QList<BatchResult> results;
-    if (!open())
-        return results;
-    sqlite3_stmt* statement = nullptr;
-    const auto finalize = qScopeGuard([&] { sqlite3_finalize(statement); });
-    try {
-        prepare(statement,
-                "SELECT place, batch, servers, server_count, state, exit_status, started_ms, "
-                "ended_ms, last_line, digest FROM runs WHERE launch = ? ORDER BY place");
-        sqlite3_bind_int64(statement, 1, launchId);
-        int step;
-        while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
+    const bool read = query(
+        "SELECT place, batch, servers, server_count, state, exit_status, started_ms, ended_ms, "
+        "last_line, digest FROM runs WHERE launch = ? ORDER BY place",
+        [launchId](sqlite3_stmt* statement) { sqlite3_bind_int64(statement, 1, launchId); },
+        [&results, asEnded](sqlite3_stmt* statement) {
             BatchResult result;
             result.index = sqlite3_column_int64(statement, 0);
             result.batchName = textOf(statement, 1);
@@ -457,30 +461,19 @@ QList<BatchResult> ResultsHistory::results(qint64 launchId, bool asEnded) {
             result.lastLine = textOf(statement, 8);
             result.digest = bytesOf(statement, 9).toByteArray();
             results.append(std::move(result));
-        }
-        if (step != SQLITE_DONE)
-            throw HistoryError(QString::fromUtf8(sqlite3_errmsg(db_)));
-    } catch (const HistoryError& error) {
-        failed(QStringLiteral("The results history %1 cannot be read: %2.")
-                   .arg(path_, error.message()));
-        return {};
-    }
-    return results;
+        });
+    return read ? results : QList<BatchResult>();
 }
 
 QString ResultsHistory::output(qint64 launchId, qsizetype place) {
-    if (!open())
-        return QString();
-    sqlite3_stmt* statement = nullptr;
     QString text;
-    if (sqlite3_prepare_v2(db_, "SELECT output FROM runs WHERE launch = ? AND place = ?", -1,
-                           &statement, nullptr) == SQLITE_OK) {
-        sqlite3_bind_int64(statement, 1, launchId);
-        sqlite3_bind_int64(statement, 2, place);
-        if (sqlite3_step(statement) == SQLITE_ROW)
-            text = textOf(statement, 0);
-    }
-    sqlite3_finalize(statement);
+    query(
+        "SELECT output FROM runs WHERE launch = ? AND place = ?",
+        [=](sqlite3_stmt* statement) {
+            sqlite3_bind_int64(statement, 1, launchId);
+            sqlite3_bind_int64(statement, 2, place);
+        },
+        [&text](sqlite3_stmt* statement) { text = textOf(statement, 0); });
     return text;
 }
 

@@ -65,6 +65,12 @@ class ResultsHistory {
     void useMemory();
     void exec(const char* sql);
     sqlite3_stmt* prepare(sqlite3_stmt*& statement, const char* sql);
+    // Runs a statement that returns no rows; throws HistoryError when it fails.
+    void done(sqlite3_stmt* statement);
+    // Runs the query `sql`, `bind` giving its values, and `row` for each row it returns;
+    // false, reported once, when it fails.
+    bool query(const char* sql, const std::function<void(sqlite3_stmt*)>& bind,
+               const std::function<void(sqlite3_stmt*)>& row);
     // Runs `body` in a transaction; a failure rolls it back, is reported, and the history
     // goes on in memory.
     void transaction(const std::function<void()>& body);

@@ -48,7 +48,10 @@ QByteArray outputDigest(const QString& output) {
     return QCryptographicHash::hash(output.toUtf8(), QCryptographicHash::Sha256);
 }
 
-QStringList Run::servers() const {
+QStringList serverNamesOf(const QByteArray& serverText, qsizetype count) {
+    // A Spawn Mode batch file's server is its whole text.
+    if (count == 1 && !serverText.contains('\n') && !serverText.contains('\r'))
+        return {decodeText(serverText)};
     const ServerLines lines(decodeText(serverText));
     QStringList names;
     names.reserve(lines.count());

@@ -9,6 +9,9 @@
 
 #include "model/launch_mode.h"
 
+// The servers of a run as its server text holds them: `count` of them.
+QStringList serverNamesOf(const QByteArray& serverText, qsizetype count);
+
 // What tells two outputs apart: equal for byte-for-byte equal text, and only then.
 QByteArray outputDigest(const QString& output);
 
@@ -33,7 +36,7 @@ struct Run {
     QString lastLine{};
     QByteArray outputDigest{};
 
-    QStringList servers() const;
+    QStringList servers() const { return serverNamesOf(serverText, serverCount); }
     // temp<N>.<tag>.out, .status and .pid: derived from the batch file's path, so that a
     // launch of many thousand runs costs one string each (the tag is shared).
     QString outputPath() const { return besideBatch(QStringLiteral(".out")); }
