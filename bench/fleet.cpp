@@ -248,14 +248,18 @@ void historyCase() {
             for (qsizetype i = 0; i < launch.runs.runs().size(); ++i) {
                 const Run& r = launch.runs.runs()[i];
                 const RunState state = launch.runs.finalState(i);
+                const QByteArray id = QByteArray::number(i + 1);
                 sql +=
-                    "INSERT INTO runs(launch, place, batch, servers, server_count, state, "
-                    "exit_status, started_ms, ended_ms, last_line, digest, output) VALUES(1, " +
-                    QByteArray::number(i) + ", 'temp" + QByteArray::number(i + 1) + ".bat', " +
-                    sqlText(QString::fromUtf8(r.serverText)) + ", 1, 'exited', " +
-                    QByteArray::number(state.exitStatus) + ", " + QByteArray::number(now) + ", " +
-                    QByteArray::number(now) + ", " + sqlText(r.lastLine) + ", X'" +
-                    r.outputDigest.toHex() + "', " + sqlText(history.output(1, i)) + ");\n";
+                    "INSERT INTO runs(id, launch, place, batch, server_count, state, "
+                    "exit_status, started_ms, ended_ms, last_line, digest) VALUES(" +
+                    id + ", 1, " + QByteArray::number(i) + ", 'temp" + id + ".bat', 1, " +
+                    "'exited', " + QByteArray::number(state.exitStatus) + ", " +
+                    QByteArray::number(now) + ", " + QByteArray::number(now) + ", " +
+                    sqlText(r.lastLine) + ", X'" + r.outputDigest.toHex() + "');\n" +
+                    "INSERT INTO servers(run, text) VALUES(" + id + ", " +
+                    sqlText(QString::fromUtf8(r.serverText)) + ");\n" +
+                    "INSERT INTO outputs(run, text) VALUES(" + id + ", " +
+                    sqlText(history.output(1, i)) + ");\n";
             }
             sql += "COMMIT;\n";
             Bench floorBench;

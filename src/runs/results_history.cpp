@@ -22,10 +22,17 @@ const char* const kSchema =
     " waiting INTEGER NOT NULL DEFAULT 0);"
     "CREATE TABLE IF NOT EXISTS runs("
     " id INTEGER PRIMARY KEY, launch INTEGER NOT NULL, place INTEGER NOT NULL,"
-    " batch TEXT NOT NULL DEFAULT '', servers TEXT NOT NULL, server_count INTEGER NOT NULL,"
-    " state TEXT NOT NULL, exit_status INTEGER NOT NULL DEFAULT 0, started_ms INTEGER,"
-    " ended_ms INTEGER, last_line TEXT NOT NULL DEFAULT '', digest BLOB, output TEXT);"
-    "CREATE UNIQUE INDEX IF NOT EXISTS runs_of_launch ON runs(launch, place);";
+    " batch TEXT NOT NULL DEFAULT '', server_count INTEGER NOT NULL, state TEXT NOT NULL,"
+    " exit_status INTEGER NOT NULL DEFAULT 0, started_ms INTEGER, ended_ms INTEGER,"
+    " last_line TEXT NOT NULL DEFAULT '', digest BLOB);"
+    "CREATE UNIQUE INDEX IF NOT EXISTS runs_of_launch ON runs(launch, place);"
+    // The large texts apart, each written once: a change of a run's state does not write
+    // a normal launch's whole collection again.
+    "CREATE TABLE IF NOT EXISTS servers(run INTEGER PRIMARY KEY, text TEXT NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS outputs(run INTEGER PRIMARY KEY, text TEXT NOT NULL);";
+
+// The layout of the tables above; a file of a later one is not this program's to change.
+constexpr int kSchemaVersion = 1;
 
 // The states as the database names them, for a reader with sqlite3 at hand.
 const char* stateName(RunState::Kind kind) {
@@ -136,7 +143,8 @@ ResultsHistory::~ResultsHistory() {
 }
 
 void ResultsHistory::closeDatabase() {
-    for (sqlite3_stmt** statement : {&insertLaunch_, &insertRun_, &started_, &ended_, &counted_}) {
+    for (sqlite3_stmt** statement : {&insertLaunch_, &insertRun_, &insertServers_, &insertOutput_,
+                                     &started_, &ended_, &counted_}) {
         sqlite3_finalize(*statement);
         *statement = nullptr;
     }
@@ -188,6 +196,17 @@ bool ResultsHistory::open() {
         // only what was not committed.
         exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
         exec(kSchema);
+        int version = 0;
+        query(
+            "PRAGMA user_version", [](sqlite3_stmt*) {},
+            [&version](sqlite3_stmt* row) { version = sqlite3_column_int(row, 0); });
+        if (version > kSchemaVersion) {
+            HistoryError newer(QStringLiteral("it was written by a later version of Corvane"));
+            newer.code = -1;
+            throw newer;
+        }
+        if (version < kSchemaVersion)
+            exec("PRAGMA user_version = 1");
         onDisk_ = true;
         return true;
     } catch (const HistoryError& error) {
@@ -284,33 +303,46 @@ void ResultsHistory::addLaunch(RunList& runs, int launch) {
         }
         const qint64 id = sqlite3_last_insert_rowid(db_);
         const Use insert(prepare(insertRun_,
-                                 "INSERT INTO runs(launch, place, batch, servers, server_count, "
-                                 "state, started_ms) VALUES(?, ?, ?, ?, ?, ?, ?)"));
+                                 "INSERT INTO runs(launch, place, batch, server_count, state, "
+                                 "started_ms) VALUES(?, ?, ?, ?, ?, ?)"));
+        const Use text(prepare(insertServers_, "INSERT INTO servers(run, text) VALUES(?, ?)"));
+        qint64 firstRun = 0;
         for (qsizetype place = 0; place < range.count; ++place) {
             const Run& run = runs.runs()[range.first + place];
             sqlite3_bind_int64(*insert, 1, id);
             sqlite3_bind_int64(*insert, 2, place);
             bindText(*insert, 3, fileNameOf(run.batchPath));
-            sqlite3_bind_text64(*insert, 4, run.serverText.constData(),
-                                static_cast<sqlite3_uint64>(run.serverText.size()), SQLITE_STATIC,
-                                SQLITE_UTF8);
-            sqlite3_bind_int64(*insert, 5, run.serverCount);
-            sqlite3_bind_text(*insert, 6, stateName(runs.finalState(range.first + place).kind), -1,
+            sqlite3_bind_int64(*insert, 4, run.serverCount);
+            sqlite3_bind_text(*insert, 5, stateName(runs.finalState(range.first + place).kind), -1,
                               SQLITE_STATIC);
-            bindMoment(*insert, 7, run.started);
+            bindMoment(*insert, 6, run.started);
             done(*insert);
             sqlite3_reset(*insert);
+            const qint64 runId = sqlite3_last_insert_rowid(db_);
+            // Appended in one transaction, a launch's runs are numbered one after another.
+            if (place == 0)
+                firstRun = runId;
+            else if (runId != firstRun + place)
+                throw HistoryError(
+                    QStringLiteral("the runs of a launch are not numbered in order"));
+            sqlite3_bind_int64(*text, 1, runId);
+            sqlite3_bind_text64(*text, 2, run.serverText.constData(),
+                                static_cast<sqlite3_uint64>(run.serverText.size()), SQLITE_STATIC,
+                                SQLITE_UTF8);
+            done(*text);
+            sqlite3_reset(*text);
         }
         // The oldest launches beyond those kept go with this one.
         const QByteArray keep = QByteArray::number(keep_);
-        exec(("DELETE FROM runs WHERE launch IN (SELECT id FROM launches ORDER BY id DESC "
-              "LIMIT -1 OFFSET " +
-              keep +
-              ");DELETE FROM launches WHERE id IN (SELECT id FROM launches ORDER BY id "
-              "DESC LIMIT -1 OFFSET " +
-              keep + ");")
-                 .constData());
-        ids_.insert(launch, Stored{id, counted});
+        const QByteArray old =
+            "(SELECT id FROM launches ORDER BY id DESC LIMIT -1 OFFSET " + keep + ")";
+        const QByteArray oldRuns = "(SELECT id FROM runs WHERE launch IN " + old + ")";
+        const QByteArray prune = "DELETE FROM servers WHERE run IN " + oldRuns +
+                                 ";DELETE FROM outputs WHERE run IN " + oldRuns +
+                                 ";DELETE FROM runs WHERE launch IN " + old +
+                                 ";DELETE FROM launches WHERE id IN " + old + ";";
+        exec(prune.constData());
+        ids_.insert(launch, Stored{id, firstRun, counted});
     });
     runs.changesWritten(launch);
 }
@@ -352,25 +384,24 @@ void ResultsHistory::recordChanges(RunList& runs) {
         for (qsizetype i = 0; i < changed.size(); ++i) {
             const qsizetype index = changed[i];
             const Run& run = runs.runs()[index];
-            const qint64 id = ids_.value(run.launch).id;
-            const qsizetype place = index - runs.launchRuns(run.launch).first;
+            const qint64 runId =
+                ids_.value(run.launch).firstRun + index - runs.launchRuns(run.launch).first;
             const RunState state = runs.finalState(index);
             if (!state.final()) {
                 const Use update(prepare(started_,
                                          "UPDATE runs SET batch = ?, state = ?, started_ms = ? "
-                                         "WHERE launch = ? AND place = ?"));
+                                         "WHERE id = ?"));
                 bindText(*update, 1, fileNameOf(run.batchPath));
                 sqlite3_bind_text(*update, 2, stateName(state.kind), -1, SQLITE_STATIC);
                 bindMoment(*update, 3, run.started);
-                sqlite3_bind_int64(*update, 4, id);
-                sqlite3_bind_int64(*update, 5, place);
+                sqlite3_bind_int64(*update, 4, runId);
                 done(*update);
                 continue;
             }
             const Use update(prepare(ended_,
                                      "UPDATE runs SET batch = ?, state = ?, exit_status = ?, "
-                                     "started_ms = ?, ended_ms = ?, last_line = ?, digest = ?, "
-                                     "output = ? WHERE launch = ? AND place = ?"));
+                                     "started_ms = ?, ended_ms = ?, last_line = ?, digest = ? "
+                                     "WHERE id = ?"));
             bindText(*update, 1, fileNameOf(run.batchPath));
             sqlite3_bind_text(*update, 2, stateName(state.kind), -1, SQLITE_STATIC);
             sqlite3_bind_int(*update, 3, state.exitStatus);
@@ -379,10 +410,13 @@ void ResultsHistory::recordChanges(RunList& runs) {
             bindText(*update, 6, run.lastLine.toUtf8());
             sqlite3_bind_blob(*update, 7, run.outputDigest.constData(),
                               static_cast<int>(run.outputDigest.size()), SQLITE_STATIC);
-            bindText(*update, 8, outputs[i].toUtf8());
-            sqlite3_bind_int64(*update, 9, id);
-            sqlite3_bind_int64(*update, 10, place);
+            sqlite3_bind_int64(*update, 8, runId);
             done(*update);
+            const Use output(
+                prepare(insertOutput_, "INSERT OR REPLACE INTO outputs(run, text) VALUES(?, ?)"));
+            sqlite3_bind_int64(*output, 1, runId);
+            bindText(*output, 2, outputs[i].toUtf8());
+            done(*output);
         }
         for (int launch : launches) {
             const Stored& stored = ids_[launch];
@@ -443,8 +477,9 @@ QList<ResultsHistory::StoredLaunch> ResultsHistory::launches() {
 QList<BatchResult> ResultsHistory::results(qint64 launchId, bool asEnded) {
     QList<BatchResult> results;
     const bool read = query(
-        "SELECT place, batch, servers, server_count, state, exit_status, started_ms, ended_ms, "
-        "last_line, digest FROM runs WHERE launch = ? ORDER BY place",
+        "SELECT r.place, r.batch, s.text, r.server_count, r.state, r.exit_status, r.started_ms, "
+        "r.ended_ms, r.last_line, r.digest FROM runs r JOIN servers s ON s.run = r.id "
+        "WHERE r.launch = ? ORDER BY r.place",
         [launchId](sqlite3_stmt* statement) { sqlite3_bind_int64(statement, 1, launchId); },
         [&results, asEnded](sqlite3_stmt* statement) {
             BatchResult result;
@@ -468,7 +503,8 @@ QList<BatchResult> ResultsHistory::results(qint64 launchId, bool asEnded) {
 QString ResultsHistory::output(qint64 launchId, qsizetype place) {
     QString text;
     query(
-        "SELECT output FROM runs WHERE launch = ? AND place = ?",
+        "SELECT o.text FROM runs r JOIN outputs o ON o.run = r.id WHERE r.launch = ? AND "
+        "r.place = ?",
         [=](sqlite3_stmt* statement) {
             sqlite3_bind_int64(statement, 1, launchId);
             sqlite3_bind_int64(statement, 2, place);
@@ -478,6 +514,8 @@ QString ResultsHistory::output(qint64 launchId, qsizetype place) {
 }
 
 void ResultsHistory::clear() {
-    transaction([&] { exec("DELETE FROM runs; DELETE FROM launches;"); });
+    transaction([&] {
+        exec("DELETE FROM servers; DELETE FROM outputs; DELETE FROM runs; DELETE FROM launches;");
+    });
     ids_.clear();
 }

@@ -86,11 +86,14 @@ class ResultsHistory {
     // This program run's launches the history holds, and their summaries as written.
     struct Stored {
         qint64 id = 0;
+        qint64 firstRun = 0;  // the history's id of its first run; the others follow it
         LaunchResult counted;
     };
     QHash<int, Stored> ids_;
     sqlite3_stmt* insertLaunch_ = nullptr;
     sqlite3_stmt* insertRun_ = nullptr;
+    sqlite3_stmt* insertServers_ = nullptr;
+    sqlite3_stmt* insertOutput_ = nullptr;
     sqlite3_stmt* started_ = nullptr;
     sqlite3_stmt* ended_ = nullptr;
     sqlite3_stmt* counted_ = nullptr;
