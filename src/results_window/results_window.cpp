@@ -162,19 +162,14 @@ QList<BatchResult> ResultsWindow::currentResults(int launch) const {
 }
 
 void ResultsWindow::refresh() {
-    // Only launches with a run still going are looked at again.
+    // Only the runs still going are looked at, and only the launches that have one are
+    // counted again.
     const int launches = runs_.launches();
     current_.resize(launches);
     settled_.resize(launches);
     bool selectedChanged = false;
     const LaunchResult* selected = selectedLaunch();
-    for (int launch = 1; launch <= launches; ++launch) {
-        if (settled_[launch - 1])
-            continue;
-        const RunList::Range range = runs_.launchRuns(launch);
-        for (qsizetype i = range.first; i < range.first + range.count; ++i)
-            runs_.state(i);
-    }
+    runs_.lookAtRunning();
     // What ended is written, and its output noted, before it is counted and shown.
     history_.recordChanges(runs_);
     for (int launch = 1; launch <= launches; ++launch) {
