@@ -707,6 +707,29 @@ void RunsTest::unreadableHistoryIsRenamedAside() {
     QVERIFY(!ws.exists("logs/results.sqlite"));
     QCOMPARE(history.launches().size(), 2);
     QCOMPARE(history.output(history.idOf(second.number), 0), QStringLiteral("two\n"));
+
+    // A history of a later version of the program is neither read nor changed.
+    TempWorkspace later;
+    const QString path = later.workspace().historyFile();
+    {
+        RunList earlierRuns(kTag);
+        ResultsHistory written(path);
+        RecordedLaunch(later, earlierRuns, written, {{"a", "one\n", 0}});
+    }
+    sqlite3* db = nullptr;
+    QCOMPARE(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(db, "PRAGMA user_version = 2", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    const QByteArray before = later.read("logs/results.sqlite");
+    ResultsHistory newer(path);
+    messages.clear();
+    newer.report = [&messages](const QString& message) { messages += message; };
+    QVERIFY(newer.launches().isEmpty());
+    QCOMPARE(messages.size(), 1);
+    QVERIFY2(messages[0].contains("it was written by a later version of Corvane, and is left as "
+                                  "it is."),
+             qPrintable(messages[0]));
+    QCOMPARE(later.read("logs/results.sqlite"), before);
 }
 
 QTEST_GUILESS_MAIN(RunsTest)

@@ -159,25 +159,25 @@ bool ResultsHistory::onDisk() {
 }
 
 void ResultsHistory::exec(const char* sql) {
-    char* error = nullptr;
-    const int code = sqlite3_exec(db_, sql, nullptr, nullptr, &error);
-    if (code != SQLITE_OK) {
-        HistoryError failure(QString::fromUtf8(error ? error : sqlite3_errstr(code)));
-        failure.code = code;
-        sqlite3_free(error);
-        throw failure;
-    }
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
+        throwError();
+}
+
+void ResultsHistory::throwError() const {
+    HistoryError error(QString::fromUtf8(sqlite3_errmsg(db_)));
+    error.code = sqlite3_errcode(db_);
+    throw error;
 }
 
 void ResultsHistory::done(sqlite3_stmt* statement) {
     if (sqlite3_step(statement) != SQLITE_DONE)
-        throw HistoryError(QString::fromUtf8(sqlite3_errmsg(db_)));
+        throwError();
 }
 
 sqlite3_stmt* ResultsHistory::prepare(sqlite3_stmt*& statement, const char* sql) {
     if (!statement && sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement,
                                          nullptr) != SQLITE_OK) {
-        throw HistoryError(QString::fromUtf8(sqlite3_errmsg(db_)));
+        throwError();
     }
     return statement;
 }
@@ -189,60 +189,59 @@ bool ResultsHistory::open() {
     const int code = sqlite3_open_v2(QFile::encodeName(path_).constData(), &db_,
                                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     try {
+        if (code != SQLITE_OK && db_)
+            throwError();
         if (code != SQLITE_OK)
-            throw HistoryError(QString::fromUtf8(db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(code)));
+            throw HistoryError(QString::fromUtf8(sqlite3_errstr(code)));
         sqlite3_busy_timeout(db_, 5000);
         // With a write-ahead log a commit is one write and no sync, and a crash loses
         // only what was not committed.
         exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
         exec(kSchema);
-        int version = 0;
-        query(
-            "PRAGMA user_version", [](sqlite3_stmt*) {},
-            [&version](sqlite3_stmt* row) { version = sqlite3_column_int(row, 0); });
+        sqlite3_stmt* statement = nullptr;
+        const auto finalize = qScopeGuard([&] { sqlite3_finalize(statement); });
+        if (sqlite3_prepare_v2(db_, "PRAGMA user_version", -1, &statement, nullptr) != SQLITE_OK ||
+            sqlite3_step(statement) != SQLITE_ROW)
+            throwError();
+        const int version = sqlite3_column_int(statement, 0);
         if (version > kSchemaVersion) {
-            HistoryError newer(QStringLiteral("it was written by a later version of Corvane"));
-            newer.code = -1;
-            throw newer;
+            throw HistoryError(
+                QStringLiteral("it was written by a later version of Corvane, "
+                               "and is left as it is"));
         }
         if (version < kSchemaVersion)
             exec("PRAGMA user_version = 1");
         onDisk_ = true;
         return true;
     } catch (const HistoryError& error) {
-        const int failure = db_ ? sqlite3_errcode(db_) : code;
-        closeDatabase();
-        QString aside;
-        if (failure == SQLITE_NOTADB || failure == SQLITE_CORRUPT || error.code == SQLITE_NOTADB ||
-            error.code == SQLITE_CORRUPT) {
-            // Kept for whoever wants to look into it; the next program run begins anew.
-            aside = path_ + QStringLiteral(".broken-") +
-                    QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-            if (!QFile::rename(path_, aside))
-                aside.clear();
-            for (const char* part : {"-wal", "-shm"}) {
-                const QString file = path_ + QLatin1String(part);
-                if (QFile::exists(file) && !aside.isEmpty())
-                    QFile::rename(file, aside + QLatin1String(part));
-            }
-        }
-        failed(aside.isEmpty()
-                   ? QStringLiteral("The results history %1 cannot be opened: %2.")
-                         .arg(path_, error.message())
-                   : QStringLiteral("The results history %1 cannot be read: %2. It was renamed to "
-                                    "%3.")
-                         .arg(path_, error.message(), aside));
+        const bool broken = error.code == SQLITE_NOTADB || error.code == SQLITE_CORRUPT;
+        failed(QStringLiteral("The results history %1 cannot be %2: %3.")
+                   .arg(path_, broken ? QStringLiteral("read") : QStringLiteral("opened"),
+                        error.message()),
+               error.code);
         return db_ != nullptr;
     }
 }
 
-void ResultsHistory::failed(const QString& what) {
+void ResultsHistory::failed(const QString& what, int code) {
     closeDatabase();
+    QString message = what;
+    if (code == SQLITE_NOTADB || code == SQLITE_CORRUPT) {
+        // Kept for whoever wants to look into it; the next program run begins anew.
+        const QString aside =
+            path_ + QStringLiteral(".broken-") +
+            QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        if (QFile::rename(path_, aside)) {
+            for (const char* part : {"-wal", "-shm"})
+                QFile::rename(path_ + QLatin1String(part), aside + QLatin1String(part));
+            message += QStringLiteral(" It was renamed to %1.").arg(aside);
+        }
+    }
     useMemory();
     if (!reported_ && report) {
         reported_ = true;
-        report(what + QStringLiteral(" Results keeps the results of this run of Corvane only; "
-                                     "the launches themselves are not affected."));
+        report(message + QStringLiteral(" Results keeps the results of this run of Corvane "
+                                        "only; the launches themselves are not affected."));
     }
 }
 
@@ -271,7 +270,8 @@ void ResultsHistory::transaction(const std::function<void()>& body) {
     } catch (const HistoryError& error) {
         if (onDisk_) {
             failed(QStringLiteral("The results history %1 cannot be written: %2.")
-                       .arg(path_, error.message()));
+                       .arg(path_, error.message()),
+                   error.code);
         }
     }
 }
@@ -445,11 +445,12 @@ bool ResultsHistory::query(const char* sql, const std::function<void(sqlite3_stm
         while ((step = sqlite3_step(statement)) == SQLITE_ROW)
             row(statement);
         if (step != SQLITE_DONE)
-            throw HistoryError(QString::fromUtf8(sqlite3_errmsg(db_)));
+            throwError();
         return true;
     } catch (const HistoryError& error) {
         failed(QStringLiteral("The results history %1 cannot be read: %2.")
-                   .arg(path_, error.message()));
+                   .arg(path_, error.message()),
+               error.code);
         return false;
     }
 }

@@ -74,7 +74,10 @@ class ResultsHistory {
     // Runs `body` in a transaction; a failure rolls it back, is reported, and the history
     // goes on in memory.
     void transaction(const std::function<void()>& body);
-    void failed(const QString& what);
+    // Goes on in memory after a failure, reported once; a file that is not a database or is
+    // corrupt (`code`) is renamed aside.
+    void failed(const QString& what, int code);
+    [[noreturn]] void throwError() const;
     void closeDatabase();
 
     QString path_;
