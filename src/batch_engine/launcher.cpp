@@ -1,9 +1,11 @@
 #include "batch_engine/launcher.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 #include <QScopeGuard>
+#include <algorithm>
 
 #include "batch_engine/launch_record.h"
 #include "batch_engine/stoppable_launch.h"
@@ -39,8 +41,12 @@ Launcher::Launcher(const Workspace& workspace, Platform& platform)
     look_.setSingleShot(true);
     look_.setInterval(kSlotLookMs);
     look_.callOnTimeout([this] {
+        QElapsedTimer cost;
+        cost.start();
         runs_.lookAtRunning();
         recordChanges();
+        // A look at very many runs takes its time: at most a twentieth of the program's.
+        look_.setInterval(std::max<qint64>(kSlotLookMs, 19 * cost.elapsed()));
     });
     watch_.changed = [this](qsizetype index) {
         // A run whose process ended is written at once, in a transaction of its own.

@@ -102,7 +102,7 @@ class Launcher {
     RunWatch watch_;
     ResultsHistory history_;
     // A look at every run still running, after the temp folder changed: at most one a
-    // second, however many files a launch writes.
+    // second, however many files a launch writes, and rarer the longer a look takes.
     QTimer look_;
     bool waitingForSlot_ = false;
     static constexpr int kSlotLookMs = 1000;

@@ -50,8 +50,8 @@ class BatchTableModel : public QAbstractTableModel {
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-    // A launch's batch files; `states` gives the state text of one, when it differs from
-    // what its state says. Rows are kept where they can be, else rebuilt.
+    // A launch's batch files, `now` the end of the durations of those running. The rows
+    // stay when no state or output changed (their cells are updated), else are made anew.
     void setResults(QList<BatchResult> results, const QDateTime& now);
     void setFilter(ResultFilter filter);
     void setGrouped(bool grouped);
