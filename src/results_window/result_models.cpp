@@ -20,13 +20,13 @@ QString modeText(LaunchMode mode) {
     return QStringLiteral("Run Later");
 }
 
+}  // namespace
+
 QString serversText(const BatchResult& result) {
     if (result.serverCount == 1)
         return result.servers().value(0);
     return QStringLiteral("%1 servers").arg(result.serverCount);
 }
-
-}  // namespace
 
 QString durationText(const QDateTime& from, const QDateTime& to) {
     if (!from.isValid() || !to.isValid())

@@ -74,5 +74,8 @@ class BatchTableModel : public QAbstractTableModel {
     QDateTime now_;
 };
 
+// A batch file's server, or "N servers" for a normal launch's one batch file.
+QString serversText(const BatchResult& result);
+
 // "2.5 s", "3 min 12 s", "1 h 4 min"; empty without both ends.
 QString durationText(const QDateTime& from, const QDateTime& to);

@@ -31,11 +31,6 @@ QString runsText(qsizetype runs) {
                      : QStringLiteral("%1 runs of this launch are").arg(runs);
 }
 
-QString nameOfRow(const BatchResult& result) {
-    return result.serverCount == 1 ? result.servers().value(0)
-                                   : QStringLiteral("%1 servers").arg(result.serverCount);
-}
-
 }  // namespace
 
 ResultsWindow::ResultsWindow(RunList& runs, RunWatch& watch, ResultsHistory& history,
@@ -383,7 +378,7 @@ void ResultsWindow::CompareButtonClick() {
                        "+++ the selected row: %4 (%5)\n")
                        .arg(foldServerNames(names))
                        .arg(largest.members.size())
-                       .arg(model.state.text(), nameOfRow(*result), result->state.text());
+                       .arg(model.state.text(), serversText(*result), result->state.text());
     text += diff.isEmpty() ? QStringLiteral(
                                  "The outputs are the same; the state or exit status "
                                  "differs.\n")
@@ -411,7 +406,7 @@ void ResultsWindow::SaveButtonClick() {
     if (result->batchName.isEmpty()) {
         platform_.showMessage(kApplicationTitle,
                               QStringLiteral("%1 has not started: there is no output to save.")
-                                  .arg(nameOfRow(*result)));
+                                  .arg(serversText(*result)));
         return;
     }
     const QString suggested = QDir::home().filePath(
