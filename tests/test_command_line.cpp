@@ -252,6 +252,14 @@ void CommandLineTest::runLaterPrintsThePath() {
     QCOMPARE(result.out, ws.path("run_later_1.bat") + "\n");
     QCOMPARE(ws.read("run_later_1.bat"), QByteArray("\nping -c 1 web01\n\nping -c 1 web02\n"));
     QCOMPARE(result.err, QString());
+    // Nothing started, nothing kept in the results history.
+    const QJsonObject json =
+        QJsonDocument::fromJson(ws.run({"run", "--collection", "web.txt", "--template", "ping.txt",
+                                        "--later", "--json"})
+                                    .out.toUtf8())
+            .object();
+    QCOMPARE(json["saved"].toString(), ws.path("run_later_2.bat"));
+    QVERIFY(json["launch"].isNull());
 }
 
 void CommandLineTest::interruptStopsTheLaunch() {

@@ -336,7 +336,10 @@ class CommandLineRun {
                 {"output", run.outputPath()}};
             batchFiles.append(file);
         }
-        QJsonObject launch{{"launch", launcher_.history().idOf(launcher_.runs().launches())},
+        // The launch's number in the results history (corvane results --launch); a Run
+        // Later launch starts nothing and is not kept there.
+        const qint64 kept = launcher_.history().idOf(launcher_.runs().launches());
+        QJsonObject launch{{"launch", kept > 0 ? QJsonValue(kept) : QJsonValue(QJsonValue::Null)},
                            {"mode", QString::fromLatin1(launchModeKey(options_.mode))},
                            {"servers", servers_},
                            {"failedServers", failedServers_},
