@@ -170,22 +170,9 @@ void ResultsWindow::refresh() {
     for (int launch = 1; launch <= launches; ++launch) {
         if (settled_[launch - 1])
             continue;
-        const RunList::Range range = runs_.launchRuns(launch);
-        LaunchResult counted;
-        counted.number = launch;
-        counted.historyId = history_.idOf(launch);
-        counted.mode = runs_.runs()[range.first].mode;
-        counted.started = runs_.launchStarted(launch);
         bool going = false;
-        for (qsizetype i = range.first; i < range.first + range.count; ++i) {
-            const Run& run = runs_.runs()[i];
-            if (!counted.started.isValid() && run.started.isValid())
-                counted.started = run.started;
-            const RunState state = runs_.finalState(i);
-            going = going || state.going() || state.kind == RunState::NotRun;
-            counted.servers += run.serverCount;
-            counted.count(state, run.serverCount);
-        }
+        LaunchResult counted = launchOf(runs_, launch, &going);
+        counted.historyId = history_.idOf(launch);
         current_[launch - 1] = counted;
         settled_[launch - 1] = !going;
         if (selected && selected->number == launch)

@@ -4,6 +4,29 @@
 #include <algorithm>
 #include <utility>
 
+LaunchResult launchOf(const RunList& runs, int launch, bool* going) {
+    LaunchResult counted;
+    counted.number = launch;
+    counted.started = runs.launchStarted(launch);
+    const RunList::Range range = runs.launchRuns(launch);
+    bool changing = false;
+    for (qsizetype i = range.first; i < range.first + range.count; ++i) {
+        const Run& run = runs.runs()[i];
+        if (i == range.first)
+            counted.mode = run.mode;
+        if (!counted.started.isValid() && run.started.isValid())
+            counted.started = run.started;
+        const RunState state = runs.finalState(i);
+        // A terminal that ended without running its batch file may still hand it over.
+        changing = changing || state.going() || state.kind == RunState::NotRun;
+        counted.servers += run.serverCount;
+        counted.count(state, run.serverCount);
+    }
+    if (going)
+        *going = changing;
+    return counted;
+}
+
 LaunchResult::Count countOf(const RunState& state) {
     switch (state.kind) {
         case RunState::Running:

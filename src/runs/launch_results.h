@@ -43,6 +43,10 @@ struct LaunchResult {
     void asEnded();
 };
 
+// Launch `launch` of this program run as the run list holds it: its start, mode, servers
+// and their states; `going` tells whether a run of it may still change.
+LaunchResult launchOf(const RunList& runs, int launch, bool* going = nullptr);
+
 // What a state counts as in a summary.
 LaunchResult::Count countOf(const RunState& state);
 

@@ -281,21 +281,16 @@ void ResultsHistory::addLaunch(RunList& runs, int launch) {
     if (range.count == 0)
         return;
     transaction([&] {
-        const Run& first = runs.runs()[range.first];
-        LaunchResult counted;
-        for (qsizetype i = range.first; i < range.first + range.count; ++i) {
-            counted.servers += runs.runs()[i].serverCount;
-            counted.count(runs.finalState(i), runs.runs()[i].serverCount);
-        }
+        const LaunchResult counted = launchOf(runs, launch);
         {
             const Use insert(prepare(insertLaunch_,
                                      "INSERT INTO launches(program_run, started_ms, mode, servers, "
                                      "ok, failed, timed_out, ended_by_user, not_started, running, "
                                      "waiting) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
             bindText(*insert, 1, runs.tag().toUtf8());
-            const QDateTime started = runs.launchStarted(launch);
-            bindMoment(*insert, 2, started.isValid() ? started : QDateTime::currentDateTime());
-            sqlite3_bind_text(*insert, 3, launchModeKey(first.mode), -1, SQLITE_STATIC);
+            bindMoment(*insert, 2,
+                       counted.started.isValid() ? counted.started : QDateTime::currentDateTime());
+            sqlite3_bind_text(*insert, 3, launchModeKey(counted.mode), -1, SQLITE_STATIC);
             sqlite3_bind_int64(*insert, 4, counted.servers);
             for (int count = 0; count < LaunchResult::Counts; ++count)
                 sqlite3_bind_int64(*insert, 5 + count, counted.counts[count]);
