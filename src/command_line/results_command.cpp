@@ -104,10 +104,10 @@ int runResultsCommand(const QStringList& arguments, const QString& folder) {
         return 2;
     }
     const QList<BatchResult> results = history.results(found->launch.historyId, !programRunning);
+    // The summary as the history keeps it, as the rows read.
     LaunchResult launch = found->launch;
-    std::fill(std::begin(launch.counts), std::end(launch.counts), 0);
-    for (const BatchResult& result : results)
-        launch.count(result.state, result.serverCount);
+    if (!programRunning)
+        launch.asEnded();
     const bool allOk = launch.counts[LaunchResult::Ok] == launch.servers;
 
     if (json) {
