@@ -97,8 +97,9 @@ void CommandLineTest::allPassAndOneFails() {
     ws.write("scripts/fine.txt", "echo fine %s\n");
     ws.write("temp/left-over.txt", "kept");
 
+    // The names the window lists, without .txt.
     Workspace::Result result =
-        ws.run({"run", "--collection", "web.txt", "--template", "fine.txt", "--spawn"});
+        ws.run({"run", "--collection", "web", "--template", "fine", "--spawn"});
     QCOMPARE(result.status, 0);
     QCOMPARE(sortedLines(result.out), (QStringList{"web01: exit 0", "web02: exit 0",
                                                    "web03: exit 0", "3 servers: 3 ok, 0 failed"}));
@@ -119,50 +120,110 @@ void CommandLineTest::allPassAndOneFails() {
     result = ws.run({"run", "--collection", ws.path("elsewhere.txt"), "--template", "fine.txt"});
     QCOMPARE(result.status, 0);
     QCOMPARE(lines(result.out),
-             (QStringList{"temp7.bat (2 servers): exit 0", "2 servers: 2 ok, 0 failed"}));
+             (QStringList{"temp7.bat (2 servers): exit 0", "1 batch file of 2 servers: exit 0"}));
 }
 
 void CommandLineTest::usageErrorsAndRefusals_data() {
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("said");
+    QTest::addColumn<QString>("prepare");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("said");  // the last line on stderr; with status 0, stdout's first
     const QStringList both{"run", "--collection", "web.txt", "--template", "fine.txt"};
-    QTest::newRow("unknown option") << (both + QStringList{"--fast"})
-                                    << "corvane run: unknown option --fast (see corvane --help)";
-    QTest::newRow("spawn and later") << (both + QStringList{"--spawn", "--later"})
+    QTest::newRow("unknown option")
+        << (both + QStringList{"--fast"}) << "" << 2
+        << "corvane run: Unknown option 'fast'. (see corvane run --help)";
+    QTest::newRow("spawn and later") << (both + QStringList{"--spawn", "--later"}) << "" << 2
                                      << "corvane run: --spawn and --later cannot go together";
     QTest::newRow("no collection")
-        << QStringList{"run", "--template", "fine.txt"}
-        << "corvane run: --collection NAME is missing (see corvane --help)";
+        << QStringList{"run", "--template", "fine.txt"} << "" << 2
+        << "corvane run: --collection NAME is missing (see corvane run --help)";
     QTest::newRow("delay without value")
-        << (both + QStringList{"--delay"}) << "corvane run: --delay needs a value";
+        << (both + QStringList{"--delay"}) << "" << 2
+        << "corvane run: Missing value after '--delay'. (see corvane run --help)";
     QTest::newRow("no such collection")
-        << QStringList{"run", "--collection", "nope.txt", "--template", "fine.txt"}
-        << "corvane run: no collection nope.txt: neither %1/collections/nope.txt nor nope.txt "
-           "is a file";
+        << QStringList{"run", "--collection", "nope", "--template", "fine.txt"} << "" << 2
+        << "corvane run: no collection nope: there is no nope or nope.txt in "
+           "%1/collections, and nope is no path of a file";
+    QTest::newRow("not a file")
+        << QStringList{"run", "--collection", "/etc", "--template", "fine.txt"} << "" << 2
+        << "corvane run: no collection /etc: it is not a file";
     QTest::newRow("no servers") << QStringList{"run", "--collection", "empty.txt", "--template",
                                                "fine.txt"}
-                                << "You dummy. Add some servers!";
+                                << "" << 2 << "corvane run: You dummy. Add some servers!";
     QTest::newRow("no template") << QStringList{"run", "--collection", "web.txt", "--template",
                                                 "empty.txt"}
-                                 << "You dummy. Add a Script!";
-    QTest::newRow("bad delay") << (both + QStringList{"--spawn", "--delay", "soon"})
-                               << "The start delay must be a number of seconds from 0 to "
-                                  "2147483.647.";
+                                 << "" << 2 << "corvane run: You dummy. Add a Script!";
+    QTest::newRow("bad delay") << (both + QStringList{"--spawn", "--delay", "soon"}) << "" << 2
+                               << "corvane run: The start delay must be a number of seconds "
+                                  "from 0 to 2147483.647.";
+    QTest::newRow("temp missing") << both << "no temp" << 2
+                                  << "corvane run: The folder %1/temp does not exist. Create it "
+                                     "and launch again.";
+    // A lock naming this test's own process: a program that holds the folder.
+    QTest::newRow("lock held") << both << "lock" << 2
+                               << "corvane run: Corvane is already running in this folder "
+                                  "(process %2).";
+    QTest::newRow("results: unknown launch")
+        << QStringList{"results", "--launch", "x"} << "" << 2
+        << "corvane results: --launch takes a launch's number as corvane results lists it, not "
+           "\"x\"";
+    QTest::newRow("results: no history")
+        << QStringList{"results"} << "" << 2
+        << "corvane results: no launch is kept yet: %1/logs/results.sqlite does not exist";
+    for (const QStringList& help : {QStringList{"--help"}, QStringList{"-h"},
+                                    QStringList{"run", "--help"}, QStringList{"run", "-h"},
+                                    QStringList{"results", "--help"}}) {
+        QTest::addRow("%s", qPrintable(help.join(' ')))
+            << help << "" << 0
+            << (help.size() == 1    ? "Usage: corvane                      the window"
+                : help[0] == "run" ? "Usage: corvane run --collection NAME --template NAME "
+                                     "[--spawn | --later]"
+                                   : "Usage: corvane results [--last | --launch ID] [--json]");
+    }
 }
 
 void CommandLineTest::usageErrorsAndRefusals() {
     QFETCH(QStringList, arguments);
+    QFETCH(QString, prepare);
+    QFETCH(int, status);
     QFETCH(QString, said);
     Workspace ws;
     ws.write("collections/web.txt", "web01\n");
     ws.write("collections/empty.txt", "\n\n");
     ws.write("scripts/fine.txt", "echo %s\n");
     ws.write("scripts/empty.txt", "");
-    const Workspace::Result result = ws.run(arguments);
-    QCOMPARE(result.status, 2);
-    QCOMPARE(lines(result.err).last(),
-             said.contains("%1") ? said.arg(ws.path(".").chopped(2)) : said);
-    QCOMPARE(result.out, QString());
+    if (prepare == "no temp")
+        QVERIFY(QDir(ws.path("temp")).removeRecursively());
+    if (prepare == "lock") {
+        ws.write(".corvane.lock", QByteArray::number(QCoreApplication::applicationPid()) +
+                                      "\n" + QCoreApplication::applicationName().toUtf8() + "\n" +
+                                      QSysInfo::machineHostName().toUtf8() +
+                                      "\n");
+    }
+    said = said.replace("%1", ws.path(".").chopped(2))
+               .replace("%2", QString::number(QCoreApplication::applicationPid()));
+    // As a script reads it: the line on stderr, and with --json one document on stdout.
+    for (bool json : {false, true}) {
+        const Workspace::Result result =
+            ws.run(json ? arguments.first(1) + QStringList{"--json"} + arguments.mid(1) : arguments);
+        QCOMPARE(result.status, status);
+        if (status == 0) {
+            QCOMPARE(lines(result.out).value(0), said);
+            QCOMPARE(result.err, QString());
+            break;
+        }
+        QCOMPARE(lines(result.err).last(), said);
+        if (json) {
+            QJsonParseError error;
+            const QJsonObject document =
+                QJsonDocument::fromJson(result.out.toUtf8(), &error).object();
+            QCOMPARE(error.error, QJsonParseError::NoError);
+            QCOMPARE(document["exitStatus"].toInt(), 2);
+            QCOMPARE(document["error"].toString(), said.section(": ", 1));
+        } else {
+            QCOMPARE(result.out, QString());
+        }
+    }
     QCOMPARE(ws.read("logs/log.txt"), QByteArray("<missing>"));
     QCOMPARE(QDir(ws.path("temp")).entryList(QDir::Files), QStringList{});
 }
@@ -208,8 +269,14 @@ void CommandLineTest::resultsTellWhatTheLastLaunchDid() {
     const qint64 firstId =
         QJsonDocument::fromJson(first.out.toUtf8()).object()["launch"].toInteger();
     QCOMPARE(firstId, 1);
-    ws.write("collections/db.txt", "db1\n");
-    QCOMPARE(ws.run({"run", "--collection", "db.txt", "--template", "check.txt"}).status, 0);
+    // A normal launch whose middle server's check fails: its one batch file ends with the
+    // status of its last command, and no server of it is said to be ok.
+    ws.write("collections/a.txt", "a1\na2\na3\n");
+    ws.write("scripts/middle.txt", "echo checking %s; [ %s != a2 ]\n");
+    const Workspace::Result normal = ws.run({"run", "--collection", "a", "--template", "middle"});
+    QCOMPARE(normal.status, 0);
+    QCOMPARE(lines(normal.out),
+             (QStringList{"temp4.bat (3 servers): exit 0", "1 batch file of 3 servers: exit 0"}));
 
     // The latest launch, as a script reads it.
     Workspace::Result latest = ws.run({"results", "--json"});
@@ -217,7 +284,17 @@ void CommandLineTest::resultsTellWhatTheLastLaunchDid() {
     QJsonObject launch = QJsonDocument::fromJson(latest.out.toUtf8()).object();
     QCOMPARE(launch["launch"].toInteger(), 2);
     QCOMPARE(launch["mode"].toString(), QStringLiteral("normal"));
-    QCOMPARE(launch["summary"].toString(), QStringLiteral("1 ok"));
+    QCOMPARE(launch["summary"].toString(), QStringLiteral("1 batch file of 3 servers: exit 0"));
+    QCOMPARE(launch["counts"].toObject()["ok"].toInt(), 1);  // batch files
+    const QJsonObject batch = launch["batchFiles"].toArray()[0].toObject();
+    QCOMPARE(batch["exitStatus"].toInt(), 0);
+    QCOMPARE(batch["servers"].toArray().size(), 3);
+    for (const QJsonValue& server : launch["results"].toArray()) {
+        QVERIFY(!server.toObject().contains("exitStatus"));
+        QVERIFY(!server.toObject().contains("state"));
+    }
+    QCOMPARE(lines(ws.run({"results"}).out).mid(1),
+             (QStringList{"temp4.bat (3 servers): exit 0", "  a1", "  a2", "  a3"}));
 
     // An earlier one by its number: each server's state, the summary and the counts.
     latest = ws.run({"results", "--launch", "1", "--json"});
@@ -239,7 +316,14 @@ void CommandLineTest::resultsTellWhatTheLastLaunchDid() {
     QCOMPARE(lines(text.out).mid(1),
              (QStringList{"web01: exit 0", "web02: exit 3", "web03: exit 0"}));
     QCOMPARE(ws.run({"results", "--launch", "9"}).status, 2);
-    QCOMPARE(ws.run({"results", "--launch", "x"}).status, 2);
+
+    // A history of a later version is read by nothing here, and changed by nothing.
+    QCOMPARE(QProcess::execute("sqlite3", {ws.path("logs/results.sqlite"), "PRAGMA user_version = 99"}), 0);
+    const QByteArray later = ws.read("logs/results.sqlite");
+    const Workspace::Result refused = ws.run({"results"});
+    QCOMPARE(refused.status, 2);
+    QVERIFY2(refused.err.contains("written by a later version of Corvane"), qPrintable(refused.err));
+    QCOMPARE(ws.read("logs/results.sqlite"), later);
 }
 
 void CommandLineTest::runLaterPrintsThePath() {
@@ -298,9 +382,10 @@ void CommandLineTest::secondRunInTheSameFolderRefused() {
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(ws.path("temp/temp1.bat")), 10000);
     const Workspace::Result second =
         ws.run({"run", "--collection", "web.txt", "--template", "slow.txt"});
-    QCOMPARE(second.status, 1);
+    QCOMPARE(second.status, 2);
     QCOMPARE(lines(second.err),
-             QStringList{QStringLiteral("Corvane is already running in this folder (process %1).")
+             QStringList{QStringLiteral("corvane run: Corvane is already running in this folder "
+                                        "(process %1).")
                              .arg(first.processId())});
     QVERIFY(first.waitForFinished(20000));
     QCOMPARE(first.exitCode(), 0);
@@ -315,8 +400,8 @@ void CommandLineTest::unsafeNamesRefusedUnlessAllowed() {
     Workspace::Result result = ws.run({"run", "--collection", "web.txt", "--template", "echo.txt"});
     QCOMPARE(result.status, 2);
     const QStringList said = lines(result.err);
-    QVERIFY2(said.contains("1 server name(s) hold characters that the shell or the command "
-                           "would act on:"),
+    QVERIFY2(said.contains("corvane run: 1 server name(s) hold characters that the shell or "
+                           "the command would act on:"),
              qPrintable(result.err));
     QVERIFY(said.contains("line 2: web07; echo owned > '" + ws.path("owned") + "'"));
     QCOMPARE(ws.read("logs/log.txt"), QByteArray("<missing>"));

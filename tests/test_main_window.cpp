@@ -1224,6 +1224,7 @@ void MainWindowTest::commandLineWritesWhatTheWindowWrites() {
     window.ws->write("collections/web.txt", collection);
     window.ws->write("scripts/task.txt", script);
     QVERIFY(window.load());
+    window.platform.proceedAnswer = true;  // blanks in names launched anyway, both routes
     window.selectCollection("web.txt");
     window.comboTask()->setCurrentIndex(0);
     emit window.comboTask()->activated(0);
@@ -1239,9 +1240,11 @@ void MainWindowTest::commandLineWritesWhatTheWindowWrites() {
     platform.clock = window.platform.clock;
     Launcher launcher(alone.workspace(), platform);
     FakeWindow progress;
-    launcher.run(requestFromFiles(alone.path("collections/web.txt"), alone.path("scripts/task.txt"),
-                                  mode, QStringLiteral("0")),
-                 progress);
+    LaunchRequest request = requestFromFiles(alone.path("collections/web.txt"),
+                                             alone.path("scripts/task.txt"), mode,
+                                             QStringLiteral("0"));
+    request.allowUnsafeNames = true;
+    launcher.run(std::move(request), progress);
 
     for (const QString& folder :
          {QStringLiteral("."), QStringLiteral("temp"), QStringLiteral("logs")}) {

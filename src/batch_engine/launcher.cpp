@@ -83,7 +83,7 @@ void Launcher::run(LaunchRequest request, LaunchProgress& progress) {
     }
     progress.setLogText(delayMsText(launch.DelayMs));
 
-    {
+    notBegun([&] {
         // The collection is needed only until it is in the spool file; the launch works
         // from what it reads back, in the same memory.
         QString servers = std::move(request.servers);
@@ -92,7 +92,7 @@ void Launcher::run(LaunchRequest request, LaunchProgress& progress) {
         spool.write(kLineEnd);
         spool.close();
         written_ = std::move(servers);
-    }
+    });
     const auto forget = qScopeGuard([this] {
         written_ = QString();
         recordChanges();
@@ -120,14 +120,14 @@ void Launcher::refuse(const LaunchRequest& request) const {
         throw LaunchRefused(kPlaceholderScriptMessage);
     if (!QFileInfo(workspace_.root()).isDir()) {
         // Creating temp there would not help: the program's own folder has gone.
-        throw OperationError(QStringLiteral("The folder %1, where Corvane was started, was "
+        throw LaunchNotBegun(QStringLiteral("The folder %1, where Corvane was started, was "
                                             "moved or deleted while Corvane was running. "
                                             "Start Corvane again from where it is now.")
                                  .arg(workspace_.root()));
     }
     for (const QString& folder : {workspace_.tempFolder(), workspace_.logsFolder()}) {
         if (!QFileInfo(folder).isDir()) {
-            throw OperationError(
+            throw LaunchNotBegun(
                 QStringLiteral("The folder %1 does not exist. Create it and launch again.")
                     .arg(folder));
         }
@@ -154,15 +154,27 @@ void Launcher::refuseOutsideLink(const QString& path) const {
     if (!file.isSymLink() || (isWithin(file.symLinkTarget(), workspace_.root()) &&
                               realPath(file.symLinkTarget()) != realPath(workspace_.root())))
         return;
-    throw OperationError(QStringLiteral("%1 is a link to %2, outside the workspace. Remove the "
+    throw LaunchNotBegun(QStringLiteral("%1 is a link to %2, outside the workspace. Remove the "
                                         "link and launch again.")
                              .arg(path, file.symLinkTarget()));
+}
+
+void Launcher::notBegun(const std::function<void()>& step) {
+    try {
+        step();
+    } catch (const LaunchNotBegun&) {
+        throw;
+    } catch (const OperationError& error) {
+        throw LaunchNotBegun(error.message());
+    }
 }
 
 template <typename Body>
 void Launcher::recorded(Launch& launch, const QString& logHeader, Body body) {
     ServerLines lines = readSpool(workspace_, std::exchange(written_, QString()));
-    LaunchRecord record(launch.progress, platform_, launch.LogPath, logHeader);
+    std::optional<LaunchRecord> opened;
+    notBegun([&] { opened.emplace(launch.progress, platform_, launch.LogPath, logHeader); });
+    LaunchRecord& record = *opened;
     try {
         body(record, lines);
         record.close();

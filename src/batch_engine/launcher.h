@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QTimer>
+#include <functional>
 
 #include "batch_engine/launch_request.h"
 #include "common/errors.h"
@@ -21,6 +22,14 @@ class LaunchRefused : public OperationError {
     using OperationError::OperationError;
 };
 
+// A launch that failed before anything of it was written or started: a folder that is
+// missing, moved or not writable, a link out of the workspace, a spool file or run log that
+// cannot be opened. Nothing ran, nothing is recorded.
+class LaunchNotBegun : public OperationError {
+  public:
+    using OperationError::OperationError;
+};
+
 class LaunchRecord;
 class LogBox;
 class ServerLines;
@@ -28,8 +37,9 @@ class ServerLines;
 // The launch engine, owned by a front end for the life of the program. A launch checks
 // the request, writes the server spool file, composes the batch file(s) in the request's
 // mode, records the run in the run log and the log box, and starts or saves the result.
-// A refusal (LaunchRefused) and a failure (OperationError) leave it the same way: thrown,
-// with what was written left in place.
+// A refusal (LaunchRefused), a failure before the launch began (LaunchNotBegun) and a
+// failure (OperationError) leave it the same way: thrown, with what was written left in
+// place.
 class Launcher {
   public:
     Launcher(const Workspace& workspace, Platform& platform);
@@ -93,6 +103,8 @@ class Launcher {
     void waitForSlot(Launch& launch, QList<qsizetype>& going, LogBox& logBox);
     // Throws the refusal or failure that stops the request before anything is written.
     void refuse(const LaunchRequest& request) const;
+    // Runs `step`, whose failure means that nothing of the launch was written yet.
+    static void notBegun(const std::function<void()>& step);
     // Refuses to write through a link that leads out of the workspace.
     void refuseOutsideLink(const QString& path) const;
 

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "common/printable_text.h"
+
 namespace {
 
 // Which ASCII characters flag a name wherever they stand.
@@ -15,17 +17,13 @@ constexpr std::array<bool, 128> kActedOn = [] {
     return table;
 }();
 
-bool isBlank(QChar c) {
-    return c == u' ' || c == u'\t';
-}
-
 QString listingOf(const UnsafeNames& names) {
     QString text = QStringLiteral(
                        "%1 server name(s) hold characters that the shell or the "
                        "command would act on:")
                        .arg(names.count);
     for (const UnsafeLine& line : names.lines)
-        text += QStringLiteral("\nline %1: %2").arg(line.number).arg(line.text);
+        text += QStringLiteral("\nline %1: %2").arg(line.number).arg(printableText(line.text));
     if (names.count > names.lines.size())
         text += QStringLiteral("\n... and %1 more").arg(names.count - names.lines.size());
     return text;
@@ -34,19 +32,13 @@ QString listingOf(const UnsafeNames& names) {
 }  // namespace
 
 bool isUnsafeServerName(QStringView line) {
-    qsizetype start = 0;
-    qsizetype end = line.size();
-    while (start < end && isBlank(line[start]))
-        ++start;
-    while (end > start && isBlank(line[end - 1]))
-        --end;
-    if (start == end)
-        return false;  // blanks alone change nothing the shell runs
-    const QChar first = line[start];
+    if (line.isEmpty())
+        return false;  // an empty line is skipped, never a server
+    const QChar first = line[0];
     if (first == u'-' || first == u'#' || first == u'~')
         return true;
-    for (qsizetype i = start; i < end; ++i) {
-        const char16_t c = line[i].unicode();
+    for (QChar character : line) {
+        const char16_t c = character.unicode();
         if (c < 128 ? kActedOn[c] : QChar::category(c) == QChar::Other_Control)
             return true;
     }

@@ -7,9 +7,10 @@
 #include "common/errors.h"
 
 // A server line that the shell, or the command a template runs, would act on rather than
-// take as a name: inside its leading and trailing blanks it holds a blank, a control
-// character or one of | & ; < > ( ) $ ` \ " ' * ? [ ] { } !, or it begins with -, # or ~.
-// Host names, IPv4 and IPv6 addresses (with a zone), user@host and host:port are quiet.
+// take as a name: it holds a blank anywhere (a trailing one splits `backups/%s/old` in
+// two), a control character or one of | & ; < > ( ) $ ` \ " ' * ? [ ] { } !, or it begins
+// with -, # or ~. Host names, IPv4 and IPv6 addresses (with a zone), user@host and
+// host:port are quiet; an empty line is no server and is quiet too.
 bool isUnsafeServerName(QStringView line);
 
 struct UnsafeLine {
@@ -29,8 +30,8 @@ UnsafeNames findUnsafeServerNames(QStringView servers, qsizetype keep = 20);
 class UnsafeServerNames : public OperationError {
   public:
     explicit UnsafeServerNames(const UnsafeNames& names);
-    // "<N> server name(s) hold characters ...:", a line for each kept line, "... and <K>
-    // more" when lines were left out.
+    // "<N> server name(s) hold characters ...:", a line for each kept line (its control
+    // characters escaped), "... and <K> more" when lines were left out.
     const QString& listing() const { return listing_; }
 
   private:

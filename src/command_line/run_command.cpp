@@ -1,10 +1,15 @@
 #include "command_line/run_command.h"
 
 #include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -15,7 +20,10 @@
 #include <QJsonObject>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <cerrno>
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -25,37 +33,52 @@
 #include "common/app_info.h"
 #include "common/instance_lock.h"
 #include "common/text_file.h"
+#include "common/printable_text.h"
+#include "model/server_lines.h"
 #include "platform/console_platform.h"
 
 namespace {
 
-const char kUsage[] =
+const char kOverview[] =
+    "Usage: corvane                      the window\n"
+    "       corvane run ...              one launch without a window (corvane run --help)\n"
+    "       corvane results ...          what a launch did (corvane results --help)\n"
+    "       corvane --help | --version\n";
+
+const char kRunUsage[] =
     "Usage: corvane run --collection NAME --template NAME [--spawn | --later]\n"
     "                   [--delay SECONDS] [--max-running N] [--timeout SECONDS]\n"
     "                   [--no-terminal] [--json] [--allow-unsafe-names]\n"
-    "       corvane results [--last | --launch ID] [--json]\n"
-    "       corvane --help | --version\n"
     "\n"
     "Runs one launch without a window in the workspace where the program lies, as the\n"
     "window would: the same batch files, run log record and recorded output. NAME is a file\n"
-    "in collections/ or scripts/, or the path of any file. Without --spawn or --later the\n"
-    "launch is normal: one batch file for every server. The delay (seconds between Spawn\n"
-    "Mode starts) is 0 unless given. --max-running: at most N Spawn Mode batch files at\n"
-    "once; --timeout: a batch file still running then is ended; --no-terminal: no terminal\n"
-    "windows. These three default to what the workspace's corvane.ini says.\n"
+    "in collections/ or scripts/ (NAME or NAME.txt), or the path of any file. Without\n"
+    "--spawn or --later the launch is normal: one batch file for every server. The delay\n"
+    "(seconds between Spawn Mode starts) is 0 unless given. --max-running: at most N Spawn\n"
+    "Mode batch files at once; --timeout: a batch file still running then is ended;\n"
+    "--no-terminal: no terminal windows. These three default to what the workspace's\n"
+    "corvane.ini says.\n"
     "\n"
     "It waits for every batch file it started and prints a line as each ends, then a\n"
-    "summary; --json prints one JSON document at the end instead. Run Later prints the\n"
-    "path of the saved file. Ctrl-C starts nothing more and ends the batch files started.\n"
+    "summary; --json prints one JSON document at the end instead (an error too). Run Later\n"
+    "prints the path of the saved file. Ctrl-C, SIGTERM, a hang-up or a closed output start\n"
+    "nothing more and end the batch files started. A normal launch's one batch file has one\n"
+    "exit status, that of its last command: it is reported for the batch file, never for\n"
+    "each of its servers.\n"
     "\n"
-    "Server names that the shell or the command would act on (a blank, ; | & $ and the\n"
-    "like, or a leading - # ~) refuse the launch unless --allow-unsafe-names is given.\n"
+    "Server names that the shell or the command would act on (a blank anywhere, ; | & $\n"
+    "and the like, or a leading - # ~) refuse the launch unless --allow-unsafe-names is\n"
+    "given.\n"
     "\n"
     "Every launch is kept in the workspace's results history; corvane results prints\n"
     "what one did (corvane results --help).\n"
     "\n"
-    "Exit status: 0 when every batch file ended with exit 0 (or the file was saved),\n"
-    "1 when any did not, 2 for a usage error or a refused launch.\n";
+    "Exit status: 0 when every batch file ended with exit 0 (or the file was saved), 1 when\n"
+    "any did not or the launch was stopped or failed once begun, 2 for a usage error or a\n"
+    "launch refused before anything was written (another program holds the workspace, a\n"
+    "folder missing or not writable, flagged server names, no servers or template).\n";
+
+const QString kPrefix = QStringLiteral("corvane run: ");
 
 // What the command line asks for.
 struct Options {
@@ -75,91 +98,192 @@ struct UsageError {
     QString message;
 };
 
+// A closed output (a reader that has gone) loses the line, and nothing else.
 void printLine(FILE* stream, const QString& line) {
     std::fputs(qPrintable(line + u'\n'), stream);
     std::fflush(stream);
+}
+
+void printJsonDocument(const QJsonObject& document) {
+    std::fputs(QJsonDocument(document).toJson(QJsonDocument::Indented).constData(), stdout);
+    std::fflush(stdout);
 }
 
 int numberOption(const QString& option, const QString& value, int limit) {
     bool number = false;
     const int n = value.toInt(&number);
     if (!number || n < 0 || n > limit)
-        throw UsageError{QStringLiteral("%1 takes a whole number from 0 to %2, not %3")
+        throw UsageError{QStringLiteral("--%1 takes a whole number from 0 to %2, not %3")
                              .arg(option)
                              .arg(limit)
                              .arg(value)};
     return n;
 }
 
-Options parse(const QStringList& arguments) {
-    Options options;
-    bool spawn = false;
-    bool later = false;
-    for (qsizetype i = 2; i < arguments.size(); ++i) {
-        QString option = arguments[i];
-        std::optional<QString> value;
-        if (const qsizetype equals = option.indexOf(u'='); option.startsWith(u"--") && equals > 0) {
-            value = option.sliced(equals + 1);
-            option.truncate(equals);
-        }
-        auto valueOf = [&]() -> QString {
-            if (value)
-                return *value;
-            if (i + 1 >= arguments.size())
-                throw UsageError{QStringLiteral("%1 needs a value").arg(option)};
-            return arguments[++i];
-        };
-        if (option == u"--collection") {
-            options.collection = valueOf();
-        } else if (option == u"--template") {
-            options.script = valueOf();
-        } else if (option == u"--delay") {
-            options.delay = valueOf();
-        } else if (option == u"--spawn" && !value) {
-            spawn = true;
-        } else if (option == u"--later" && !value) {
-            later = true;
-        } else if (option == u"--max-running") {
-            options.maxRunning = numberOption(option, valueOf(), LaunchOptions::kMaxRunningLimit);
-        } else if (option == u"--timeout") {
-            options.timeoutSeconds = numberOption(option, valueOf(), LaunchOptions::kTimeoutLimit);
-        } else if (option == u"--no-terminal" && !value) {
-            options.noTerminal = true;
-        } else if (option == u"--allow-unsafe-names" && !value) {
-            options.allowUnsafeNames = true;
-        } else if (option == u"--json" && !value) {
-            options.json = true;
-        } else {
-            throw UsageError{
-                QStringLiteral("unknown option %1 (see corvane --help)").arg(arguments[i])};
-        }
+// The parser of `corvane run`: `--name value`, `--name=value`, -h and --help.
+struct RunParser {
+    QCommandLineParser parser;
+    QCommandLineOption collection{QStringLiteral("collection"), QString(), QStringLiteral("NAME")};
+    QCommandLineOption script{QStringLiteral("template"), QString(), QStringLiteral("NAME")};
+    QCommandLineOption delay{QStringLiteral("delay"), QString(), QStringLiteral("SECONDS")};
+    QCommandLineOption maxRunning{QStringLiteral("max-running"), QString(), QStringLiteral("N")};
+    QCommandLineOption timeout{QStringLiteral("timeout"), QString(), QStringLiteral("SECONDS")};
+    QCommandLineOption spawn{QStringLiteral("spawn")};
+    QCommandLineOption later{QStringLiteral("later")};
+    QCommandLineOption noTerminal{QStringLiteral("no-terminal")};
+    QCommandLineOption json{QStringLiteral("json")};
+    QCommandLineOption allowUnsafe{QStringLiteral("allow-unsafe-names")};
+    QCommandLineOption help{QStringList{QStringLiteral("h"), QStringLiteral("help")}};
+
+    RunParser() {
+        parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+        for (const QCommandLineOption* option : {&collection, &script, &delay, &maxRunning, &timeout,
+                                                 &spawn, &later, &noTerminal, &json, &allowUnsafe,
+                                                 &help})
+            parser.addOption(*option);
     }
+};
+
+// Null when the arguments only ask for the usage.
+std::optional<Options> parse(const QStringList& arguments) {
+    RunParser run;
+    // The parser takes the program's name first, and "run" is not an argument of it.
+    if (!run.parser.parse(QStringList{arguments.value(0)} + arguments.mid(2))) {
+        throw UsageError{run.parser.errorText() + QStringLiteral(" (see corvane run --help)")};
+    }
+    if (run.parser.isSet(run.help))
+        return std::nullopt;
+    if (!run.parser.positionalArguments().isEmpty()) {
+        throw UsageError{QStringLiteral("unexpected argument %1 (see corvane run --help)")
+                             .arg(run.parser.positionalArguments().first())};
+    }
+    Options options;
+    options.collection = run.parser.value(run.collection);
+    options.script = run.parser.value(run.script);
+    if (run.parser.isSet(run.delay))
+        options.delay = run.parser.value(run.delay);
+    if (run.parser.isSet(run.maxRunning))
+        options.maxRunning = numberOption(QStringLiteral("max-running"),
+                                          run.parser.value(run.maxRunning),
+                                          LaunchOptions::kMaxRunningLimit);
+    if (run.parser.isSet(run.timeout))
+        options.timeoutSeconds = numberOption(
+            QStringLiteral("timeout"), run.parser.value(run.timeout), LaunchOptions::kTimeoutLimit);
+    options.noTerminal = run.parser.isSet(run.noTerminal);
+    options.allowUnsafeNames = run.parser.isSet(run.allowUnsafe);
+    options.json = run.parser.isSet(run.json);
+    const bool spawn = run.parser.isSet(run.spawn);
+    const bool later = run.parser.isSet(run.later);
     if (spawn && later)
         throw UsageError{QStringLiteral("--spawn and --later cannot go together")};
     if (options.collection.isEmpty())
-        throw UsageError{QStringLiteral("--collection NAME is missing (see corvane --help)")};
+        throw UsageError{QStringLiteral("--collection NAME is missing (see corvane run --help)")};
     if (options.script.isEmpty())
-        throw UsageError{QStringLiteral("--template NAME is missing (see corvane --help)")};
+        throw UsageError{QStringLiteral("--template NAME is missing (see corvane run --help)")};
     options.mode = launchModeFor(spawn, later);
     return options;
 }
 
-// The file NAME stands for: one in `folder`, else a path.
+// The file NAME stands for: NAME, else NAME.txt, in `folder` (the names the window lists),
+// else a path.
 QString namedFile(const QString& name, const QString& folder, const char* what) {
-    const QFileInfo inFolder(QDir(folder).filePath(name));
-    if (inFolder.isFile())
-        return inFolder.filePath();
+    QStringList candidates{name};
+    if (!name.endsWith(QStringLiteral(".txt")))
+        candidates.append(name + QStringLiteral(".txt"));
+    if (!QDir::isAbsolutePath(name)) {
+        for (const QString& candidate : candidates) {
+            const QFileInfo inFolder(QDir(folder).filePath(candidate));
+            if (inFolder.isFile())
+                return inFolder.filePath();
+        }
+    }
     if (QFileInfo(name).isFile())
         return QFileInfo(name).absoluteFilePath();
-    throw UsageError{QStringLiteral("no %1 %2: neither %3 nor %2 is a file")
-                         .arg(QLatin1String(what), name, inFolder.filePath())};
+    if (QDir::isAbsolutePath(name))
+        throw UsageError{QStringLiteral("no %1 %2: it is not a file").arg(QLatin1String(what), name)};
+    throw UsageError{QStringLiteral("no %1 %2: there is no %3 in %4, and %2 is no path of a file")
+                         .arg(QLatin1String(what), name, candidates.join(QStringLiteral(" or ")),
+                              folder)};
 }
 
-// Ctrl-C and SIGTERM reach the event loop through a pipe.
-int signalPipe[2] = {-1, -1};
+// Whether the display that DISPLAY or WAYLAND_DISPLAY names takes a connection; empty when
+// it does, else what to tell the user. Terminal windows on a display that does not answer
+// would each end at once without running their batch file.
+QString displayProblem() {
+    const QByteArray wayland = qgetenv("WAYLAND_DISPLAY");
+    const QByteArray x11 = qgetenv("DISPLAY");
+    if (wayland.isEmpty() && x11.isEmpty())
+        return QStringLiteral("no display");
+    auto connects = [](const sockaddr* address, socklen_t size) {
+        const int fd = ::socket(address->sa_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (fd < 0)
+            return false;
+        bool done = ::connect(fd, address, size) == 0;
+        if (!done && errno == EINPROGRESS) {
+            pollfd wait{fd, POLLOUT, 0};
+            int error = 0;
+            socklen_t length = sizeof error;
+            done = ::poll(&wait, 1, 1000) == 1 &&
+                   ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+        }
+        ::close(fd);
+        return done;
+    };
+    auto local = [&](const QByteArray& path, bool abstract) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        if (path.size() + 2 > qsizetype(sizeof address.sun_path))
+            return false;
+        std::memcpy(address.sun_path + (abstract ? 1 : 0), path.constData(), path.size());
+        return connects(reinterpret_cast<const sockaddr*>(&address),
+                        socklen_t(offsetof(sockaddr_un, sun_path) + path.size() + (abstract ? 1 : 0)));
+    };
+    if (!wayland.isEmpty()) {
+        const QByteArray path = wayland.startsWith('/')
+                                    ? wayland
+                                    : qgetenv("XDG_RUNTIME_DIR") + '/' + wayland;
+        if (local(path, false))
+            return QString();
+    }
+    if (!x11.isEmpty()) {
+        // [host]:number[.screen]
+        const qsizetype colon = x11.lastIndexOf(':');
+        const QByteArray host = colon > 0 ? x11.left(colon) : QByteArray();
+        const QByteArray number = x11.mid(colon + 1).split('.').value(0);
+        bool numeric = false;
+        const int display = number.toInt(&numeric);
+        if (numeric && (host.isEmpty() || host == "unix")) {
+            const QByteArray socket = "/tmp/.X11-unix/X" + number;
+            if (local(socket, false) || local(socket, true))
+                return QString();
+        } else if (numeric) {
+            addrinfo hints{};
+            hints.ai_socktype = SOCK_STREAM;
+            addrinfo* found = nullptr;
+            const QByteArray port = QByteArray::number(6000 + display);
+            if (::getaddrinfo(host.constData(), port.constData(), &hints, &found) == 0) {
+                bool answered = false;
+                for (addrinfo* at = found; at && !answered; at = at->ai_next)
+                    answered = connects(at->ai_addr, at->ai_addrlen);
+                ::freeaddrinfo(found);
+                if (answered)
+                    return QString();
+            }
+        }
+    }
+    return QStringLiteral("the display %1 does not answer")
+        .arg(QString::fromLocal8Bit(wayland.isEmpty() ? x11 : wayland));
+}
 
-void onSignal(int) {
-    const char byte = 1;
+// Ctrl-C, SIGTERM, a hang-up (a closed ssh session) and a closed output (a reader such as
+// `head -1` that has gone) reach the event loop through a pipe, the signal's number in
+// each byte: each stops the launch in order, instead of ending the program under its
+// batch files.
+int signalPipe[2] = {-1, -1};
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
+void onSignal(int signal) {
+    const char byte = static_cast<char>(signal);
     [[maybe_unused]] const ssize_t ignored = ::write(signalPipe[1], &byte, 1);
 }
 
@@ -180,10 +304,10 @@ class ConsoleProgress : public LaunchProgress {
     QString saved;
 };
 
-// "web03" or "temp4.bat (20 servers)".
+// "web03" or "temp4.bat (20 servers)", escaped for the terminal.
 QString runName(const Run& run) {
     if (run.mode == LaunchMode::Spawn)
-        return run.servers().value(0);
+        return printableText(run.servers().value(0));
     return QStringLiteral("%1 (%2 %3)")
         .arg(QFileInfo(run.batchPath).fileName())
         .arg(run.serverCount)
@@ -218,21 +342,21 @@ class CommandLineRun {
             // A file the window would refuse to load is a refusal here too.
             throw UsageError{error.message()};
         }
+        if (options_.mode == LaunchMode::RunLater)
+            servers_ = ServerLines(request.servers).count();
         launcher_.run(std::move(request), progress_);
-        if (options_.mode == LaunchMode::RunLater) {
-            if (options_.json)
-                printJson();
-            else
-                printLine(stdout, progress_.saved);
-            return 0;
-        }
-        waitForRuns();
+        if (options_.mode != LaunchMode::RunLater)
+            waitForRuns();
+        const int status = progress_.stop || failedFiles_ > 0 ? 1 : 0;
         if (options_.json)
-            printJson();
+            printJson(status);
         else
-            printLine(stdout, summary());
-        return progress_.stop || failedServers_ > 0 ? 1 : 0;
+            printLine(summaryStream(), options_.mode == LaunchMode::RunLater ? progress_.saved
+                                                                            : summary());
+        return status;
     }
+
+    bool json() const { return options_.json; }
 
   private:
     // The workspace's options, and over them what the command line says.
@@ -245,13 +369,21 @@ class CommandLineRun {
         return launch;
     }
 
+    // After a hang-up or a closed output, standard output has nobody reading it.
+    FILE* summaryStream() const {
+        return stoppedBy_ == SIGPIPE || stoppedBy_ == SIGHUP ? stderr : stdout;
+    }
+
     void watchSignals() {
         if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
             return;
         notifier_ = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
         QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] {
             char bytes[16];
-            while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
+            ssize_t read;
+            while ((read = ::read(signalPipe[0], bytes, sizeof bytes)) > 0) {
+                if (stoppedBy_ == 0)
+                    stoppedBy_ = bytes[0];
             }
             progress_.stop = true;
             platform_.interruptPause();
@@ -262,8 +394,8 @@ class CommandLineRun {
         action.sa_handler = onSignal;
         sigemptyset(&action.sa_mask);
         action.sa_flags = SA_RESTART;
-        sigaction(SIGINT, &action, nullptr);
-        sigaction(SIGTERM, &action, nullptr);
+        for (int signal : kStopSignals)
+            sigaction(signal, &action, nullptr);
     }
 
     // Waits until every started batch file has ended, a line for each as it ends; after a
@@ -303,26 +435,38 @@ class CommandLineRun {
     void report(qsizetype index, const RunState& state) {
         const Run& run = launcher_.runs().runs()[index];
         servers_ += run.serverCount;
-        if (state.failed())
+        ++files_;
+        if (state.failed()) {
             failedServers_ += run.serverCount;
+            ++failedFiles_;
+        }
         ended_.append({index, state});
-        if (!options_.json)
+        if (!options_.json && stoppedBy_ != SIGPIPE)
             printLine(stdout, runName(run) + QStringLiteral(": ") + state.text());
     }
 
+    // Spawn Mode: "3 servers: 2 ok, 1 failed". Normal: the one batch file's status, which
+    // says nothing of each server: "1 batch file of 3 servers: exit 0".
     QString summary() const {
-        QString line =
-            QStringLiteral("%1 %2: %3 ok, %4 failed")
-                .arg(servers_)
-                .arg(servers_ == 1 ? QStringLiteral("server") : QStringLiteral("servers"))
-                .arg(servers_ - failedServers_)
-                .arg(failedServers_);
+        QString line;
+        if (options_.mode == LaunchMode::Normal && !ended_.isEmpty()) {
+            line = QStringLiteral("1 batch file of %1 %2: %3")
+                       .arg(servers_)
+                       .arg(servers_ == 1 ? QStringLiteral("server") : QStringLiteral("servers"),
+                            ended_.first().second.text());
+        } else {
+            line = QStringLiteral("%1 %2: %3 ok, %4 failed")
+                       .arg(servers_)
+                       .arg(servers_ == 1 ? QStringLiteral("server") : QStringLiteral("servers"))
+                       .arg(servers_ - failedServers_)
+                       .arg(failedServers_);
+        }
         if (progress_.stop)
             line += QStringLiteral(", stopped");
         return line;
     }
 
-    void printJson() {
+    void printJson(int status) {
         QJsonArray batchFiles;
         const QList<Run>& runs = launcher_.runs().runs();
         for (const auto& [index, state] : ended_) {
@@ -342,13 +486,15 @@ class CommandLineRun {
         QJsonObject launch{{"launch", kept > 0 ? QJsonValue(kept) : QJsonValue(QJsonValue::Null)},
                            {"mode", QString::fromLatin1(launchModeKey(options_.mode))},
                            {"servers", servers_},
+                           // the servers of the batch files that did not end with exit 0
                            {"failedServers", failedServers_},
+                           {"failedBatchFiles", failedFiles_},
                            {"stopped", progress_.stop},
+                           {"exitStatus", status},
                            {"batchFiles", batchFiles}};
         if (options_.mode == LaunchMode::RunLater)
             launch.insert(QStringLiteral("saved"), progress_.saved);
-        std::fputs(QJsonDocument(launch).toJson(QJsonDocument::Indented).constData(), stdout);
-        std::fflush(stdout);
+        printJsonDocument(launch);
     }
 
     const Options& options_;
@@ -358,10 +504,31 @@ class CommandLineRun {
     ConsoleProgress progress_;
     std::unique_ptr<QSocketNotifier> notifier_;
     QEventLoop* waiting_ = nullptr;
+    int stoppedBy_ = 0;  // the signal that stopped the launch
     qsizetype servers_ = 0;
     qsizetype failedServers_ = 0;
+    qsizetype files_ = 0;
+    qsizetype failedFiles_ = 0;
     QList<std::pair<qsizetype, RunState>> ended_;
 };
+
+// Says why nothing (or not all) ran, on standard error, and with --json as a document on
+// standard output too; returns `status`.
+int refused(bool json, const QString& message, int status) {
+    printLine(stderr, message);
+    if (json) {
+        QString error = message;
+        if (error.startsWith(kPrefix))
+            error.remove(0, kPrefix.size());
+        printJsonDocument(QJsonObject{{"error", error}, {"exitStatus", status}});
+    }
+    return status;
+}
+
+// Every line the command prints begins with its name.
+QString prefixed(const QString& message) {
+    return message.startsWith(kPrefix) ? message : kPrefix + message;
+}
 
 }  // namespace
 
@@ -386,7 +553,7 @@ bool isCommandLine(const QStringList& arguments) {
 int runCommandLine(const QStringList& arguments, const QString& folder) {
     const QString first = arguments.value(1);
     if (first == u"--help" || first == u"-h") {
-        std::fputs(kUsage, stdout);
+        std::fputs(kOverview, stdout);
         return 0;
     }
     if (first == u"results")
@@ -395,46 +562,50 @@ int runCommandLine(const QStringList& arguments, const QString& folder) {
         printLine(stdout, QStringLiteral("corvane %1").arg(versionText(programVersion())));
         return 0;
     }
-    Options options;
+    const bool json = arguments.contains(QStringLiteral("--json"));
+    std::optional<Options> parsed;
     try {
-        options = parse(arguments);
+        parsed = parse(arguments);
     } catch (const UsageError& error) {
-        printLine(stderr, QStringLiteral("corvane run: ") + error.message);
-        return 2;
+        return refused(json, kPrefix + error.message, 2);
     }
+    if (!parsed) {
+        std::fputs(kRunUsage, stdout);
+        return 0;
+    }
+    const Options& options = *parsed;
     const Workspace workspace(folder);
     InstanceLock lock(workspace);
-    if (!lock.acquire()) {
-        printLine(stderr, lock.refusal());
-        return 1;
-    }
+    if (!lock.acquire())
+        return refused(json, prefixed(lock.refusal()), 2);
     // Terminal windows where a display is there to show them.
-    const bool display =
-        !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    const QString noDisplay = displayProblem();
     ConsolePlatform platform(
-        display ? QStringList{QStringLiteral("x-terminal-emulator"), QStringLiteral("xterm")}
-                : QStringList{});
-    if (!display && options.mode != LaunchMode::RunLater) {
-        printLine(stderr, QStringLiteral("corvane run: no display, so the batch files run without "
-                                         "terminal windows; their output is kept in %1.")
-                              .arg(workspace.tempFolder()));
+        kPrefix.chopped(2),
+        noDisplay.isEmpty()
+            ? QStringList{QStringLiteral("x-terminal-emulator"), QStringLiteral("xterm")}
+            : QStringList{});
+    const bool terminals = !options.noTerminal && readLaunchOptions(workspace.settingsFile()).terminals;
+    if (!noDisplay.isEmpty() && terminals && options.mode != LaunchMode::RunLater) {
+        printLine(stderr, kPrefix + QStringLiteral("%1, so the batch files run without terminal "
+                                                   "windows; their output is kept in %2.")
+                                        .arg(noDisplay, workspace.tempFolder()));
     }
     CommandLineRun run(options, workspace, platform);
     try {
         return run.run();
     } catch (const UsageError& error) {
-        printLine(stderr, QStringLiteral("corvane run: ") + error.message);
-        return 2;
+        return refused(json, kPrefix + error.message, 2);
     } catch (const UnsafeServerNames& unsafe) {
-        printLine(stderr, unsafe.listing());
-        printLine(stderr, QStringLiteral("corvane run: not launched; --allow-unsafe-names "
-                                         "launches it anyway."));
-        return 2;
+        return refused(json,
+                       kPrefix + unsafe.listing() + u'\n' + kPrefix +
+                           QStringLiteral("not launched; --allow-unsafe-names launches it anyway."),
+                       2);
     } catch (const LaunchRefused& refusal) {
-        printLine(stderr, refusal.message());
-        return 2;
+        return refused(json, prefixed(refusal.message()), 2);
+    } catch (const LaunchNotBegun& refusal) {
+        return refused(json, prefixed(refusal.message()), 2);
     } catch (const std::exception& error) {
-        printLine(stderr, failureText(error));
-        return 1;
+        return refused(json, prefixed(failureText(error)), 1);
     }
 }

@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-ConsolePlatform::ConsolePlatform(QStringList terminals)
-    : starter_(QStringLiteral("/bin/sh"), std::move(terminals)) {}
+ConsolePlatform::ConsolePlatform(QString name, QStringList terminals)
+    : name_(std::move(name)), starter_(QStringLiteral("/bin/sh"), std::move(terminals)) {}
 
-void ConsolePlatform::showMessage(const QString& caption, const QString& text) {
-    std::fprintf(stderr, "%s: %s\n", qPrintable(caption), qPrintable(text));
+void ConsolePlatform::showMessage(const QString&, const QString& text) {
+    std::fprintf(stderr, "%s: %s\n", qPrintable(name_), qPrintable(text));
 }

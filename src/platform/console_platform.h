@@ -7,7 +7,8 @@
 // files start as on the desktop (see BatchStarter), a pause goes on handling events.
 class ConsolePlatform : public Platform {
   public:
-    explicit ConsolePlatform(QStringList terminals);
+    // Its messages begin with `name` ("corvane run").
+    ConsolePlatform(QString name, QStringList terminals);
 
     void showMessage(const QString& caption, const QString& text) override;
     // Nobody is there to answer: the cautious answer.
@@ -25,6 +26,7 @@ class ConsolePlatform : public Platform {
     void repaint(QWidget&) override {}
 
   private:
+    QString name_;
     BatchStarter starter_;
     Pause pause_;
 };

@@ -90,6 +90,8 @@ void LaunchListModel::setCurrent(const QList<LaunchResult>& launches) {
         LaunchResult& shown = launches_[row];
         if (std::equal(std::begin(shown.counts), std::end(shown.counts),
                        std::begin(launches[row].counts)) &&
+            shown.batchState.kind == launches[row].batchState.kind &&
+            shown.batchState.exitStatus == launches[row].batchState.exitStatus &&
             shown.started == launches[row].started)
             continue;
         shown = launches[row];

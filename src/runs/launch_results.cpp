@@ -21,6 +21,7 @@ LaunchResult launchOf(const RunList& runs, int launch, bool* going) {
         changing = changing || state.going() || state.kind == RunState::NotRun;
         counted.servers += run.serverCount;
         counted.count(state, run.serverCount);
+        counted.batchState = state;
     }
     if (going)
         *going = changing;
@@ -53,12 +54,27 @@ void LaunchResult::count(const RunState& state, qsizetype servers) {
     counts[countOf(state)] += servers;
 }
 
+RunState asEndedState(RunState state) {
+    if (state.kind == RunState::Running || state.kind == RunState::NotRun)
+        return RunState{RunState::Unknown, 0};
+    if (state.kind == RunState::Waiting)
+        return RunState{RunState::NotStarted, 0};
+    return state;
+}
+
 void LaunchResult::asEnded() {
     counts[Failed] += std::exchange(counts[Running], 0);
     counts[NotStarted] += std::exchange(counts[Waiting], 0);
+    batchState = asEndedState(batchState);
 }
 
 QString LaunchResult::summary() const {
+    if (mode == LaunchMode::Normal && servers > 0) {
+        return QStringLiteral("1 batch file of %1 %2: %3")
+            .arg(servers)
+            .arg(servers == 1 ? QStringLiteral("server") : QStringLiteral("servers"),
+                 batchState.text());
+    }
     static const char* const names[Counts] = {
         "ok", "failed", "timed out", "ended by the user", "not started", "running", "waiting"};
     QStringList parts;

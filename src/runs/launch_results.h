@@ -34,8 +34,12 @@ struct LaunchResult {
     // Servers in each state, in the order the summary names them.
     enum Count { Ok, Failed, TimedOut, EndedByUser, NotStarted, Running, Waiting, Counts };
     qsizetype counts[Counts] = {};
+    // A normal launch's one batch file: its state is the launch's, since a combined batch
+    // file has one exit status, its last command's, and says nothing of each server.
+    RunState batchState{RunState::Waiting, 0};
 
-    // "297 ok · 2 failed · 1 timed out": a state no server is in is left out.
+    // Spawn Mode: "297 ok · 2 failed · 1 timed out", a state no server is in left out.
+    // Normal: "1 batch file of 3 servers: exit 0".
     QString summary() const;
     void count(const RunState& state, qsizetype servers);
     // The program run that launched it has ended: what was running then ended unknown
@@ -49,6 +53,10 @@ LaunchResult launchOf(const RunList& runs, int launch, bool* going = nullptr);
 
 // What a state counts as in a summary.
 LaunchResult::Count countOf(const RunState& state);
+
+// What a state of a program run that has ended stands for: what was still going then
+// ended unknown, and what was waiting never started.
+RunState asEndedState(RunState state);
 
 // Batch files alike: the same state, exit status and output, byte for byte.
 struct ResultGroup {

@@ -8,18 +8,26 @@
 #include <QHash>
 #include <QScopeGuard>
 #include <QSet>
+#include <QUrl>
 
 namespace {
 
+// A launch's columns. Its id is AUTOINCREMENT: a number that a ticket or a script names
+// is never given to another launch, not after a clear either.
+#define LAUNCH_COLUMNS                                                                       \
+    " id INTEGER PRIMARY KEY AUTOINCREMENT, program_run TEXT NOT NULL,"                       \
+    " started_ms INTEGER NOT NULL, mode TEXT NOT NULL, servers INTEGER NOT NULL,"             \
+    /* the servers in each state, as the summary counts them */                              \
+    " ok INTEGER NOT NULL DEFAULT 0, failed INTEGER NOT NULL DEFAULT 0,"                      \
+    " timed_out INTEGER NOT NULL DEFAULT 0, ended_by_user INTEGER NOT NULL DEFAULT 0,"        \
+    " not_started INTEGER NOT NULL DEFAULT 0, running INTEGER NOT NULL DEFAULT 0,"            \
+    " waiting INTEGER NOT NULL DEFAULT 0"
+#define LAUNCH_COLUMN_NAMES                                                                  \
+    "id, program_run, started_ms, mode, servers, ok, failed, timed_out, ended_by_user,"       \
+    " not_started, running, waiting"
+
 const char* const kSchema =
-    "CREATE TABLE IF NOT EXISTS launches("
-    " id INTEGER PRIMARY KEY, program_run TEXT NOT NULL, started_ms INTEGER NOT NULL,"
-    " mode TEXT NOT NULL, servers INTEGER NOT NULL,"
-    // the servers in each state, as the summary counts them
-    " ok INTEGER NOT NULL DEFAULT 0, failed INTEGER NOT NULL DEFAULT 0,"
-    " timed_out INTEGER NOT NULL DEFAULT 0, ended_by_user INTEGER NOT NULL DEFAULT 0,"
-    " not_started INTEGER NOT NULL DEFAULT 0, running INTEGER NOT NULL DEFAULT 0,"
-    " waiting INTEGER NOT NULL DEFAULT 0);"
+    "CREATE TABLE IF NOT EXISTS launches(" LAUNCH_COLUMNS ");"
     "CREATE TABLE IF NOT EXISTS runs("
     " id INTEGER PRIMARY KEY, launch INTEGER NOT NULL, place INTEGER NOT NULL,"
     " batch TEXT NOT NULL DEFAULT '', server_count INTEGER NOT NULL, state TEXT NOT NULL,"
@@ -31,8 +39,16 @@ const char* const kSchema =
     "CREATE TABLE IF NOT EXISTS servers(run INTEGER PRIMARY KEY, text TEXT NOT NULL);"
     "CREATE TABLE IF NOT EXISTS outputs(run INTEGER PRIMARY KEY, text TEXT NOT NULL);";
 
+// Version 1 numbered launches without AUTOINCREMENT, so a clear gave their numbers again.
+const char* const kLaunchIdsNeverReused =
+    "CREATE TABLE launches_v2(" LAUNCH_COLUMNS ");"
+    "INSERT INTO launches_v2(" LAUNCH_COLUMN_NAMES ") SELECT " LAUNCH_COLUMN_NAMES
+    " FROM launches;"
+    "DROP TABLE launches;"
+    "ALTER TABLE launches_v2 RENAME TO launches;";
+
 // The layout of the tables above; a file of a later one is not this program's to change.
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
 // The states as the database names them, for a reader with sqlite3 at hand.
 const char* stateName(RunState::Kind kind) {
@@ -74,16 +90,6 @@ LaunchMode modeOf(QByteArrayView name) {
             return mode;
     }
     return LaunchMode::Normal;
-}
-
-// The program run that wrote a launch has ended: what was still going then ended unknown,
-// and what was waiting never started.
-RunState asEndedState(RunState state) {
-    if (state.kind == RunState::Running || state.kind == RunState::NotRun)
-        return RunState{RunState::Unknown, 0};
-    if (state.kind == RunState::Waiting)
-        return RunState{RunState::NotStarted, 0};
-    return state;
 }
 
 QByteArray fileNameOf(const QString& path) {
@@ -135,8 +141,8 @@ class Use {
 
 }  // namespace
 
-ResultsHistory::ResultsHistory(QString path, int keepLaunches)
-    : path_(std::move(path)), keep_(keepLaunches) {}
+ResultsHistory::ResultsHistory(QString path, int keepLaunches, Access access)
+    : path_(std::move(path)), keep_(keepLaunches), readOnly_(access == Access::ReadOnly) {}
 
 ResultsHistory::~ResultsHistory() {
     closeDatabase();
@@ -182,35 +188,80 @@ sqlite3_stmt* ResultsHistory::prepare(sqlite3_stmt*& statement, const char* sql)
     return statement;
 }
 
+int ResultsHistory::intPragma(const char* sql) {
+    sqlite3_stmt* statement = nullptr;
+    const auto finalize = qScopeGuard([&] { sqlite3_finalize(statement); });
+    if (sqlite3_prepare_v2(db_, sql, -1, &statement, nullptr) != SQLITE_OK ||
+        sqlite3_step(statement) != SQLITE_ROW)
+        throwError();
+    return sqlite3_column_int(statement, 0);
+}
+
+void ResultsHistory::openFile(int flags) {
+    QByteArray uri =
+        "file:" + QUrl::fromLocalFile(QFileInfo(path_).absoluteFilePath())
+                      .toEncoded(QUrl::FullyEncoded)
+                      .mid(QByteArrayLiteral("file://").size());
+    // A folder nobody may write is a copy or a backup: no program writes the file, so it is
+    // read as it stands, without the shared-memory file a reader would otherwise create.
+    if (!(flags & SQLITE_OPEN_READWRITE) && !QFileInfo(QFileInfo(path_).path()).isWritable())
+        uri += "?immutable=1";
+    const int code = sqlite3_open_v2(uri.constData(), &db_, flags | SQLITE_OPEN_URI, nullptr);
+    if (code != SQLITE_OK && db_)
+        throwError();
+    if (code != SQLITE_OK)
+        throw HistoryError(QString::fromUtf8(sqlite3_errstr(code)));
+}
+
+void ResultsHistory::migrate(int version) {
+    if (version == kSchemaVersion)
+        return;
+    exec("BEGIN IMMEDIATE");
+    try {
+        const bool fresh = version == 0 && intPragma("SELECT count(*) FROM sqlite_master") == 0;
+        exec(kSchema);
+        if (!fresh && version < 2)
+            exec(kLaunchIdsNeverReused);
+        exec("PRAGMA user_version = 2");
+        exec("COMMIT");
+    } catch (...) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+    // Space freed by a prune or a clear goes back to the file system from now on.
+    if (intPragma("PRAGMA auto_vacuum") != 2)
+        exec("PRAGMA auto_vacuum = INCREMENTAL; VACUUM;");
+}
+
 bool ResultsHistory::open() {
     if (tried_)
         return db_ != nullptr;
     tried_ = true;
-    const int code = sqlite3_open_v2(QFile::encodeName(path_).constData(), &db_,
-                                     SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     try {
-        if (code != SQLITE_OK && db_)
-            throwError();
-        if (code != SQLITE_OK)
-            throw HistoryError(QString::fromUtf8(sqlite3_errstr(code)));
-        sqlite3_busy_timeout(db_, 5000);
-        // With a write-ahead log a commit is one write and no sync, and a crash loses
-        // only what was not committed.
-        exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
-        exec(kSchema);
-        sqlite3_stmt* statement = nullptr;
-        const auto finalize = qScopeGuard([&] { sqlite3_finalize(statement); });
-        if (sqlite3_prepare_v2(db_, "PRAGMA user_version", -1, &statement, nullptr) != SQLITE_OK ||
-            sqlite3_step(statement) != SQLITE_ROW)
-            throwError();
-        const int version = sqlite3_column_int(statement, 0);
-        if (version > kSchemaVersion) {
-            throw HistoryError(
-                QStringLiteral("it was written by a later version of Corvane, "
-                               "and is left as it is"));
+        // The version is read before anything is written: a file of a later version is
+        // left byte for byte, its journal mode and tables included.
+        if (QFileInfo::exists(path_) || readOnly_) {
+            openFile(SQLITE_OPEN_READONLY);
+            const int version = intPragma("PRAGMA user_version");
+            if (version > kSchemaVersion) {
+                throw HistoryError(
+                    QStringLiteral("it was written by a later version of Corvane, "
+                                   "and is left as it is"));
+            }
+            if (readOnly_) {
+                onDisk_ = true;
+                return true;
+            }
+            closeDatabase();
         }
-        if (version < kSchemaVersion)
-            exec("PRAGMA user_version = 1");
+        openFile(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        sqlite3_busy_timeout(db_, 5000);
+        // Set before the first table is made, it holds for a new file. With a write-ahead
+        // log a commit is one write and no sync, and a crash loses only what was not
+        // committed.
+        exec("PRAGMA auto_vacuum = INCREMENTAL; PRAGMA journal_mode=WAL; "
+             "PRAGMA synchronous=NORMAL;");
+        migrate(intPragma("PRAGMA user_version"));
         onDisk_ = true;
         return true;
     } catch (const HistoryError& error) {
@@ -226,7 +277,7 @@ bool ResultsHistory::open() {
 void ResultsHistory::failed(const QString& what, int code) {
     closeDatabase();
     QString message = what;
-    if (code == SQLITE_NOTADB || code == SQLITE_CORRUPT) {
+    if ((code == SQLITE_NOTADB || code == SQLITE_CORRUPT) && !readOnly_) {
         // Kept for whoever wants to look into it; the next program run begins anew.
         const QString aside =
             path_ + QStringLiteral(".broken-") +
@@ -336,7 +387,11 @@ void ResultsHistory::addLaunch(RunList& runs, int launch) {
                                  ";DELETE FROM outputs WHERE run IN " + oldRuns +
                                  ";DELETE FROM runs WHERE launch IN " + old +
                                  ";DELETE FROM launches WHERE id IN " + old + ";";
+        const qint64 before = sqlite3_total_changes64(db_);
         exec(prune.constData());
+        // What the pruned launches took goes back to the file system.
+        if (sqlite3_total_changes64(db_) != before)
+            exec("PRAGMA incremental_vacuum");
         ids_.insert(launch, Stored{id, firstRun, counted});
     });
     runs.changesWritten(launch);
@@ -452,9 +507,12 @@ bool ResultsHistory::query(const char* sql, const std::function<void(sqlite3_stm
 
 QList<ResultsHistory::StoredLaunch> ResultsHistory::launches() {
     QList<StoredLaunch> launches;
+    // A normal launch's summary is its one batch file's state.
     const bool read = query(
-        "SELECT id, program_run, started_ms, mode, servers, ok, failed, timed_out, ended_by_user, "
-        "not_started, running, waiting FROM launches ORDER BY id DESC",
+        "SELECT l.id, l.program_run, l.started_ms, l.mode, l.servers, l.ok, l.failed, "
+        "l.timed_out, l.ended_by_user, l.not_started, l.running, l.waiting, r.state, "
+        "r.exit_status FROM launches l LEFT JOIN runs r ON r.launch = l.id AND r.place = 0 "
+        "ORDER BY l.id DESC",
         [](sqlite3_stmt*) {},
         [&launches](sqlite3_stmt* statement) {
             StoredLaunch stored;
@@ -465,6 +523,8 @@ QList<ResultsHistory::StoredLaunch> ResultsHistory::launches() {
             stored.launch.servers = sqlite3_column_int64(statement, 4);
             for (int count = 0; count < LaunchResult::Counts; ++count)
                 stored.launch.counts[count] = sqlite3_column_int64(statement, 5 + count);
+            stored.launch.batchState =
+                RunState{stateKind(bytesOf(statement, 12)), sqlite3_column_int(statement, 13)};
             launches.append(stored);
         });
     return read ? launches : QList<StoredLaunch>();
@@ -511,7 +571,8 @@ QString ResultsHistory::output(qint64 launchId, qsizetype place) {
 
 void ResultsHistory::clear() {
     transaction([&] {
-        exec("DELETE FROM servers; DELETE FROM outputs; DELETE FROM runs; DELETE FROM launches;");
+        exec("DELETE FROM servers; DELETE FROM outputs; DELETE FROM runs; DELETE FROM launches;"
+             "PRAGMA incremental_vacuum;");
     });
     ids_.clear();
 }

@@ -23,8 +23,13 @@ class ResultsHistory {
     static constexpr int kDefaultKeepLaunches = 100;
     static constexpr int kKeepLaunchesLimit = 100000;
 
+    // ReadOnly: a reader beside a running program, or of a folder it may not write; it
+    // writes nothing, not even the shared-memory file where the folder is read-only, and
+    // renames nothing aside.
+    enum class Access { ReadWrite, ReadOnly };
     // Opened when first used, not before.
-    explicit ResultsHistory(QString path, int keepLaunches = kDefaultKeepLaunches);
+    explicit ResultsHistory(QString path, int keepLaunches = kDefaultKeepLaunches,
+                            Access access = Access::ReadWrite);
     ~ResultsHistory();
     ResultsHistory(const ResultsHistory&) = delete;
     ResultsHistory& operator=(const ResultsHistory&) = delete;
@@ -62,6 +67,10 @@ class ResultsHistory {
 
   private:
     bool open();
+    void openFile(int flags);
+    // Brings a file of an earlier layout, `version`, to this one, step by step.
+    void migrate(int version);
+    int intPragma(const char* sql);
     void useMemory();
     void exec(const char* sql);
     sqlite3_stmt* prepare(sqlite3_stmt*& statement, const char* sql);
@@ -82,6 +91,7 @@ class ResultsHistory {
 
     QString path_;
     int keep_;
+    bool readOnly_;
     sqlite3* db_ = nullptr;
     bool tried_ = false;
     bool onDisk_ = false;

@@ -42,10 +42,49 @@ void writeAll(QSaveFile& file, const QByteArray& bytes) {
     }
 }
 
+// Hands `sink` the cleaned text of the whole recording, piece by piece, as it is read:
+// memory stays that of one piece whatever the recording's size.
+void cleanRecording(QFile& recorded, bool ended, const std::function<void(const QString&)>& sink,
+                    const std::function<void()>& keepAlive = {}) {
+    TerminalText screen;
+    QByteArray piece(256 * 1024, Qt::Uninitialized);
+    QElapsedTimer sinceAlive;
+    sinceAlive.start();
+    for (;;) {
+        if (keepAlive && sinceAlive.hasExpired(50)) {
+            keepAlive();
+            sinceAlive.restart();
+        }
+        const qint64 read = recorded.read(piece.data(), piece.size());
+        if (read < 0)
+            throw OperationError(QStringLiteral("Cannot read %1: %2")
+                                     .arg(recorded.fileName(), recorded.errorString()));
+        if (read == 0)
+            break;
+        screen.add(QByteArrayView(piece.constData(), read));
+        sink(screen.takeFinished());
+    }
+    sink(screen.heldBack(ended) + screen.currentLine());
+}
+
 }  // namespace
 
 QByteArray outputDigest(const QString& output) {
     return QCryptographicHash::hash(output.toUtf8(), QCryptographicHash::Sha256);
+}
+
+QByteArray wholeOutputDigest(const QString& recording) {
+    QFile recorded(recording);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (recorded.open(QIODevice::ReadOnly)) {
+        try {
+            cleanRecording(recorded, true,
+                           [&hash](const QString& text) { hash.addData(text.toUtf8()); });
+        } catch (const OperationError&) {
+            // What could be read is what is known of it; its text says as much.
+        }
+    }
+    return hash.result();
 }
 
 QStringList serverNamesOf(const QByteArray& serverText, qsizetype count) {
@@ -136,7 +175,12 @@ void RunList::noteOutcome(qsizetype index, const QString& output) {
     while (text.endsWith(u'\n'))
         text.chop(1);
     run.lastLine = text.mid(text.lastIndexOf(u'\n') + 1).toString();
-    run.outputDigest = outputDigest(output);
+    // The text shown is the whole output unless the recording was longer than what is
+    // shown of it: then the whole recording is read once more, as a stream, so that two
+    // outputs that differ only before their last MiB are still told apart.
+    const qint64 recorded = QFileInfo(run.outputPath()).size();
+    run.outputDigest = recorded > kShownOutputBytes ? wholeOutputDigest(run.outputPath())
+                                                    : outputDigest(output);
 }
 
 qsizetype RunList::plan(Run run) {
@@ -256,25 +300,8 @@ void RunList::saveOutput(qsizetype index, const QString& path,
     if (!saved.open(QIODevice::WriteOnly))
         throw OperationError(
             QStringLiteral("Cannot save the output as %1: %2").arg(path, saved.errorString()));
-    TerminalText screen;
-    QByteArray piece(256 * 1024, Qt::Uninitialized);
-    QElapsedTimer sinceAlive;
-    sinceAlive.start();
-    for (;;) {
-        if (keepAlive && sinceAlive.hasExpired(50)) {
-            keepAlive();
-            sinceAlive.restart();
-        }
-        const qint64 read = recorded.read(piece.data(), piece.size());
-        if (read < 0)
-            throw OperationError(QStringLiteral("Cannot read %1: %2")
-                                     .arg(recorded.fileName(), recorded.errorString()));
-        if (read == 0)
-            break;
-        screen.add(QByteArrayView(piece.constData(), read));
-        writeAll(saved, encodeText(screen.takeFinished()));
-    }
-    writeAll(saved, encodeText(screen.heldBack(ended) + screen.currentLine()));
+    cleanRecording(recorded, ended, [&saved](const QString& text) { writeAll(saved, encodeText(text)); },
+                   keepAlive);
     // Until the commit the old file stays whole; a copy that failed is removed.
     if (!saved.commit()) {
         throw OperationError(

@@ -14,6 +14,9 @@ QStringList serverNamesOf(const QByteArray& serverText, qsizetype count);
 
 // What tells two outputs apart: equal for byte-for-byte equal text, and only then.
 QByteArray outputDigest(const QString& output);
+// The same of the whole cleaned text of a recording, read as a stream (a run that has
+// ended): equal to outputDigest of that text.
+QByteArray wholeOutputDigest(const QString& recording);
 
 // One batch file a launch started, and where its recorder leaves what it did.
 struct Run {
@@ -31,7 +34,7 @@ struct Run {
     QByteArray serverText{};
     qsizetype serverCount = 0;
     // Known once the run has ended: when, the last line it showed, and a digest of all it
-    // showed (its last MiB, cleaned), which tells identical outputs apart.
+    // showed (cleaned, however long), which tells identical outputs apart.
     QDateTime ended{};
     QString lastLine{};
     QByteArray outputDigest{};
@@ -127,7 +130,8 @@ class RunList {
     QList<Change> takeChanged() { return std::exchange(changed_, {}); }
     // Drops the changes of launch `launch`'s runs: they were written as they stand now.
     void changesWritten(int launch);
-    // Notes when and as what a run that has ended ended, from its files.
+    // Notes when and as what a run that has ended ended, from its files; `output` is its
+    // output as output() gives it.
     void noteOutcome(qsizetype index, const QString& output);
     // The process id the run's recorder noted, 0 while there is none.
     qint64 recorderPid(qsizetype index) const;
