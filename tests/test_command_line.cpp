@@ -26,14 +26,15 @@ class Workspace {
         QFile file(path(relative));
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
     }
-    // Starts `corvane run` with `arguments`, without a display.
-    void start(QProcess& process, const QStringList& arguments) const {
+    // Starts `corvane` with `arguments` in the workspace, without a display.
+    void start(QProcess& process, const QStringList& arguments,
+               const QString& program = QString()) const {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             environment.remove(QString::fromLatin1(name));
         process.setProcessEnvironment(environment);
         process.setWorkingDirectory(dir_.path());
-        process.start(path("corvane"), arguments);
+        process.start(program.isEmpty() ? path("corvane") : program, arguments);
     }
 
     struct Result {
@@ -79,8 +80,11 @@ class CommandLineTest : public QObject {
     void usageErrorsAndRefusals();
     void jsonHoldsEachBatchFile();
     void runLaterPrintsThePath();
+    void resultsNeverKeepALaunchOut();
     void resultsTellWhatTheLastLaunchDid();
+    void interruptStopsTheLaunch_data();
     void interruptStopsTheLaunch();
+    void closedOutputStopsTheLaunch();
     void secondRunInTheSameFolderRefused();
     void unsafeNamesRefusedUnlessAllowed();
     void atMostNAtOnce();
@@ -326,6 +330,39 @@ void CommandLineTest::resultsTellWhatTheLastLaunchDid() {
     QCOMPARE(ws.read("logs/results.sqlite"), later);
 }
 
+void CommandLineTest::resultsNeverKeepALaunchOut() {
+    Workspace ws;
+    ws.write("collections/web.txt", "web01\nweb02\n");
+    ws.write("scripts/fine.txt", "echo %s\n");
+    QCOMPARE(ws.run({"run", "--collection", "web", "--template", "fine"}).status, 0);
+    // Read as fast as it goes beside 20 launches: none of them is refused.
+    QProcess reader;
+    ws.start(reader, {"-c", "while :; do ./corvane results >/dev/null 2>&1; done"}, "bash");
+    QVERIFY(reader.waitForStarted());
+    for (int i = 0; i < 20; ++i) {
+        const Workspace::Result launched = ws.run({"run", "--collection", "web", "--template", "fine"});
+        QVERIFY2(launched.status == 0, qPrintable(launched.err));
+    }
+    reader.kill();
+    reader.waitForFinished();
+
+    // A copy of the workspace that its reader may not write (a backup, another user's).
+    QTemporaryDir copy;
+    QVERIFY(QProcess::execute("cp", {"-a", ws.path("."), copy.filePath("ws")}) == 0);
+    QVERIFY(QProcess::execute("chmod", {"-R", "a+rX,a-w", copy.path()}) == 0);
+    QStringList command{copy.filePath("ws/corvane"), "results", "--json"};
+    if (::geteuid() == 0)  // root writes anywhere: read as nobody
+        command = QStringList{"--reuid=65534", "--regid=65534", "--clear-groups"} + command;
+    QProcess readOnly;
+    readOnly.start(::geteuid() == 0 ? "setpriv" : command.takeFirst(), command);
+    QVERIFY(readOnly.waitForFinished(10000));
+    QCOMPARE(readOnly.readAllStandardError(), QByteArray());
+    QCOMPARE(readOnly.exitCode(), 0);
+    const QJsonObject launch = QJsonDocument::fromJson(readOnly.readAllStandardOutput()).object();
+    QCOMPARE(launch["launch"].toInteger(), 21);
+    QProcess::execute("chmod", {"-R", "u+w", copy.path()});
+}
+
 void CommandLineTest::runLaterPrintsThePath() {
     Workspace ws;
     ws.write("collections/web.txt", "web01\nweb02\n");
@@ -346,21 +383,33 @@ void CommandLineTest::runLaterPrintsThePath() {
     QVERIFY(json["launch"].isNull());
 }
 
+void CommandLineTest::interruptStopsTheLaunch_data() {
+    QTest::addColumn<int>("signal");
+    QTest::newRow("Ctrl-C") << int(SIGINT);
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("hang-up") << int(SIGHUP);  // a closed ssh session
+}
+
 void CommandLineTest::interruptStopsTheLaunch() {
+    QFETCH(int, signal);
     Workspace ws;
     ws.write("collections/web.txt", "web01\nweb02\nweb03\n");
     ws.write("scripts/slow.txt", "echo $$ > '" + ws.path("shell-%s").toUtf8() + "'\nsleep 60\n");
     QProcess process;
     ws.start(process, {"run", "--collection", "web.txt", "--template", "slow.txt", "--spawn",
                        "--delay", "3"});
-    // The first server starts at once; SIGINT while the second one waits for its turn.
+    // The first server starts at once; the signal while the second one waits for its turn.
     QTRY_VERIFY_WITH_TIMEOUT(ws.read("shell-web01") != "<missing>", 10000);
     const pid_t shell = ws.read("shell-web01").trimmed().toInt();
     QVERIFY(shell > 0 && ::kill(shell, 0) == 0);
-    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    ::kill(static_cast<pid_t>(process.processId()), signal);
     QVERIFY(process.waitForFinished(20000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 1);
-    const QString out = QString::fromUtf8(process.readAllStandardOutput());
+    QString out = QString::fromUtf8(process.readAllStandardOutput());
+    // After a hang-up nobody may read standard output: the summary goes to stderr.
+    if (signal == SIGHUP)
+        out += lines(QString::fromUtf8(process.readAllStandardError())).last();
     QCOMPARE(sortedLines(out),
              (QStringList{"web01: ended by the user", "web02: not started", "web03: not started",
                           "3 servers: 0 ok, 3 failed, stopped"}));
@@ -371,6 +420,30 @@ void CommandLineTest::interruptStopsTheLaunch() {
     QVERIFY(ws.read("shell-web02") == "<missing>");
     // The batch file's shell was ended with its process group.
     QTRY_VERIFY_WITH_TIMEOUT(::kill(shell, 0) != 0, 5000);
+}
+
+void CommandLineTest::closedOutputStopsTheLaunch() {
+    // `corvane run ... | head -1`: the reader goes after the first line, and the next line
+    // written stops the launch in order instead of ending the program under its batch files.
+    Workspace ws;
+    ws.write("collections/web.txt", "web01\nweb02\nweb03\n");
+    ws.write("scripts/steps.txt", "echo $$ > '" + ws.path("shell-%s").toUtf8() +
+                                      "'\n[ %s = web01 ] && exit 0\n[ %s = web02 ] && sleep 1 && "
+                                      "exit 0\nsleep 60\n");
+    QProcess pipeline;
+    ws.start(pipeline,
+             {"-c", "./corvane run --collection web --template steps --spawn --no-terminal | "
+                    "head -1; echo \"status ${PIPESTATUS[0]}\" >&2"},
+             "bash");
+    QVERIFY(pipeline.waitForFinished(20000));
+    QCOMPARE(QString::fromUtf8(pipeline.readAllStandardOutput()), QStringLiteral("web01: exit 0\n"));
+    const QStringList err = lines(QString::fromUtf8(pipeline.readAllStandardError()));
+    QCOMPARE(err.mid(err.size() - 2),
+             (QStringList{"3 servers: 2 ok, 1 failed, stopped", "status 1"}));
+    const pid_t shell = ws.read("shell-web03").trimmed().toInt();
+    QVERIFY(shell > 0);
+    QTRY_VERIFY_WITH_TIMEOUT(::kill(shell, 0) != 0, 5000);
+    QVERIFY(lines(ws.run({"results"}).out).contains("web03: ended by the user"));
 }
 
 void CommandLineTest::secondRunInTheSameFolderRefused() {

@@ -163,8 +163,25 @@ void CommonTest::oneProgramPerWorkspace() {
     QByteArray stale = heldLock;
     stale.replace(0, stale.indexOf('\n'), QByteArray::number(child));
     ws.write(QStringLiteral(".corvane.lock"), stale);
-    InstanceLock next(ws.workspace());
-    QVERIFY2(next.acquire(), qPrintable(next.refusal()));
+    {
+        InstanceLock next(ws.workspace());
+        QVERIFY2(next.acquire(), qPrintable(next.refusal()));
+        QCOMPARE(InstanceLock::holder(ws.workspace()), QCoreApplication::applicationPid());
+    }
+    QCOMPARE(InstanceLock::holder(ws.workspace()), 0);
+
+    // Empty, as a power cut between creating and writing it leaves it: taken over once it
+    // is old, left alone while a program may be writing it.
+    ws.write(QStringLiteral(".corvane.lock"), QByteArray());
+    QVERIFY(!InstanceLock(ws.workspace()).acquire());
+    QFile left(ws.path(QStringLiteral(".corvane.lock")));
+    QVERIFY(left.open(QIODevice::ReadWrite));
+    QVERIFY(left.setFileTime(QDateTime::currentDateTime().addDays(-2),
+                             QFileDevice::FileModificationTime));
+    left.close();
+    QCOMPARE(InstanceLock::holder(ws.workspace()), 0);
+    InstanceLock afterPowerCut(ws.workspace());
+    QVERIFY2(afterPowerCut.acquire(), qPrintable(afterPowerCut.refusal()));
 }
 
 void CommonTest::dateTimeFormat_data() {

@@ -1152,6 +1152,21 @@ void MainWindowTest::resultsWindow() {
     QVERIFY(kept.open(QIODevice::ReadOnly));
     QCOMPARE(kept.readAll(), QByteArray("up 3 days\n"));
 
+    // A normal launch whose middle server's check failed: its one batch file ended with
+    // its last command's status, and the summary says no more than that.
+    p.child<QCheckBox>("CheckSpawn")->setChecked(false);
+    p.box("ListBox")->setPlainText(QStringLiteral("alpha\nbeta\ngamma"));
+    p.box("ScriptBox")->setPlainText(QStringLiteral("echo checking %s; [ %s != beta ]"));
+    p.child<QPushButton>("RunCommand")->click();
+    const RecordingPlatform::Event normal = p.platform.eventsOf(RecordingPlatform::Kind::Start).last();
+    writeAt(normal.start.outputPath, "Script started on today\nchecking alpha\r\n");
+    writeAt(normal.start.pidPath, QByteArray::number(gone));
+    writeAt(normal.start.statusPath, "0\n");
+    results->showNewest();
+    QTRY_COMPARE(rowsOf(launches).value(0),
+                 kStamp + " | normal | 3 | 1 batch file of 3 servers: exit 0 | this run");
+    QCOMPARE(rowsOf(table, 4), QStringList{"3 servers | 3 | exit 0 | 0 | checking alpha"});
+
     QTest::keyClick(results, Qt::Key_Escape);
     QVERIFY(!results->isVisible());
     p.action("MenuResults")->trigger();

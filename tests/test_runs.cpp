@@ -495,6 +495,10 @@ void RunsTest::groupsOfALaunch() {
     RunList runs(kTag);
     ResultsHistory history(ws.workspace().historyFile());
     const QByteArray usual = "Linux 6.1.0\r\nactive\r\n";
+    // Longer than what is kept and shown of them: they differ only in their first byte.
+    QByteArray large;
+    for (int line = 0; large.size() < 2200 * 1000; ++line)
+        large += "line " + QByteArray::number(line) + "\n";
     const RecordedLaunch launch(ws, runs, history,
                                 {{"c", "Linux 6.1.0\r\nactive", 0},  // no last line end
                                  {"a", usual, 0},
@@ -503,11 +507,15 @@ void RunsTest::groupsOfALaunch() {
                                  {"e", usual, 0},
                                  {"f", usual, -1},  // still running: its output changes
                                  {"g", usual, -1},
-                                 {"h", "\x1b[32mLinux 6.1.0\x1b[0m\r\nactive\r\n", 0}});
+                                 {"h", "\x1b[32mLinux 6.1.0\x1b[0m\r\nactive\r\n", 0},
+                                 {"i", "A" + large, 0},
+                                 {"j", "B" + large, 0},
+                                 {"k", "B" + large, 0}});
     const QList<BatchResult> results =
         history.results(history.idOf(launch.number), /*asEnded=*/false);
-    QCOMPARE(groupsText(results), (QStringList{"a,b,e,h: exit 0", "c: exit 0", "d: exit 3",
-                                               "f: running", "g: running"}));
+    QCOMPARE(groupsText(results),
+             (QStringList{"a,b,e,h: exit 0", "j,k: exit 0", "c: exit 0", "d: exit 3", "f: running",
+                          "g: running", "i: exit 0"}));
     QCOMPARE(results[1].lastLine, QStringLiteral("active"));
     QCOMPARE(results[0].lastLine, QStringLiteral("active"));
     QVERIFY(results[0].digest != results[1].digest);
@@ -529,6 +537,15 @@ void RunsTest::summaryCountsServers() {
     going.count(RunState{RunState::NotStarted, 0}, 1);
     QCOMPARE(going.summary(), QStringLiteral("1 not started \u00b7 2 running \u00b7 5 waiting"));
     QCOMPARE(LaunchResult().summary(), QString());
+    // A normal launch's one batch file speaks for none of its servers alone.
+    LaunchResult normal;
+    normal.mode = LaunchMode::Normal;
+    normal.servers = 3;
+    normal.count(RunState{RunState::Running, 0}, 3);
+    normal.batchState = RunState{RunState::Running, 0};
+    QCOMPARE(normal.summary(), QStringLiteral("1 batch file of 3 servers: running"));
+    normal.asEnded();
+    QCOMPARE(normal.summary(), QStringLiteral("1 batch file of 3 servers: ended, status unknown"));
 }
 
 void RunsTest::diffOfOutputs_data() {
@@ -606,25 +623,59 @@ void RunsTest::historyOutlivesTheProgram() {
 void RunsTest::historyKeepsTheNewestLaunches() {
     TempWorkspace ws;
     RunList runs(kTag);
-    ResultsHistory history(ws.workspace().historyFile(), 2);
-    for (int launch = 0; launch < 4; ++launch) {
-        RecordedLaunch(ws, runs, history,
-                       {{"a", QByteArray::number(launch) + "\n", 0}, {"b", "b\n", 0}},
-                       2 * launch + 1);
+    const QString path = ws.workspace().historyFile();
+    const QByteArray bulk(300 * 1000, 'x');
+    {
+        ResultsHistory history(path, 2);
+        for (int launch = 0; launch < 4; ++launch) {
+            RecordedLaunch(ws, runs, history,
+                           {{"a", QByteArray::number(launch) + "\n", 0}, {"b", bulk + "\n", 0}},
+                           2 * launch + 1);
+        }
+        QList<qint64> kept;
+        for (const auto& stored : history.launches())
+            kept += stored.launch.historyId;
+        QCOMPARE(kept, (QList<qint64>{4, 3}));
+        QVERIFY(history.results(1, true).isEmpty());
+        QCOMPARE(history.output(3, 0), QStringLiteral("2\n"));
+        // Fewer kept from now on: the next launch takes the older ones with it.
+        history.setKeepLaunches(1);
+        RecordedLaunch(ws, runs, history, {{"c", "c\n", 0}}, 9);
+        QCOMPARE(history.launches().size(), 1);
+        QVERIFY(history.results(4, true).isEmpty());
+        history.clear();
+        QVERIFY(history.launches().isEmpty());
     }
-    QList<qint64> kept;
-    for (const auto& stored : history.launches())
-        kept += stored.launch.historyId;
-    QCOMPARE(kept, (QList<qint64>{4, 3}));
-    QVERIFY(history.results(1, true).isEmpty());
-    QCOMPARE(history.output(3, 0), QStringLiteral("2\n"));
-    // Fewer kept from now on: the next launch takes the older ones with it.
-    history.setKeepLaunches(1);
-    RecordedLaunch(ws, runs, history, {{"c", "c\n", 0}}, 9);
-    QCOMPARE(history.launches().size(), 1);
-    QVERIFY(history.results(4, true).isEmpty());
-    history.clear();
-    QVERIFY(history.launches().isEmpty());
+    // The space of what went is given back, and its numbers are never given again: a
+    // ticket that names launch 5 names no other launch.
+    QVERIFY2(QFileInfo(path).size() < 64 * 1024, qPrintable(QString::number(QFileInfo(path).size())));
+    ResultsHistory next(path);
+    RecordedLaunch(ws, runs, next, {{"d", "d\n", 0}}, 10);
+    QCOMPARE(next.launches().value(0).launch.historyId, 6);
+
+    // A file of the first layout keeps its launches, and from then on their numbers too.
+    TempWorkspace first;
+    sqlite3* db = nullptr;
+    QCOMPARE(sqlite3_open(QFile::encodeName(first.workspace().historyFile()).constData(), &db),
+             SQLITE_OK);
+    QCOMPARE(sqlite3_exec(db,
+                          "CREATE TABLE launches(id INTEGER PRIMARY KEY, program_run TEXT NOT NULL,"
+                          " started_ms INTEGER NOT NULL, mode TEXT NOT NULL, servers INTEGER NOT "
+                          "NULL, ok INTEGER NOT NULL DEFAULT 0, failed INTEGER NOT NULL DEFAULT 0,"
+                          " timed_out INTEGER NOT NULL DEFAULT 0, ended_by_user INTEGER NOT NULL "
+                          "DEFAULT 0, not_started INTEGER NOT NULL DEFAULT 0, running INTEGER NOT "
+                          "NULL DEFAULT 0, waiting INTEGER NOT NULL DEFAULT 0);"
+                          "INSERT INTO launches(id, program_run, started_ms, mode, servers, ok) "
+                          "VALUES(7, 'old', 0, 'spawn', 1, 1);"
+                          "PRAGMA user_version = 1;",
+                          nullptr, nullptr, nullptr),
+             SQLITE_OK);
+    sqlite3_close(db);
+    ResultsHistory migrated(first.workspace().historyFile());
+    QCOMPARE(migrated.launches().value(0).launch.summary(), QStringLiteral("1 ok"));
+    migrated.clear();
+    RecordedLaunch(first, runs, migrated, {{"e", "e\n", 0}}, 11);
+    QCOMPARE(migrated.launches().value(0).launch.historyId, 8);
 }
 
 void RunsTest::killedWriterLeavesASoundHistory() {

@@ -204,7 +204,10 @@ void ResultsHistory::openFile(int flags) {
                       .mid(QByteArrayLiteral("file://").size());
     // A folder nobody may write is a copy or a backup: no program writes the file, so it is
     // read as it stands, without the shared-memory file a reader would otherwise create.
-    if (!(flags & SQLITE_OPEN_READWRITE) && !QFileInfo(QFileInfo(path_).path()).isWritable())
+    // A write-ahead log left beside it holds launches too; SQLite reads it (and its index,
+    // read-only) only when the file is not taken as immutable.
+    if (!(flags & SQLITE_OPEN_READWRITE) && !QFileInfo(QFileInfo(path_).path()).isWritable() &&
+        !QFileInfo::exists(path_ + QStringLiteral("-wal")))
         uri += "?immutable=1";
     const int code = sqlite3_open_v2(uri.constData(), &db_, flags | SQLITE_OPEN_URI, nullptr);
     if (code != SQLITE_OK && db_)
