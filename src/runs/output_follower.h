@@ -13,6 +13,8 @@ class OutputFollower {
   public:
     OutputFollower(QString path, qint64 maxBytes);
     const QString& path() const { return path_; }
+    // Bytes at the file's start that the text shown leaves out; 0 when it shows them all.
+    qint64 leftOut() const { return shownFrom_; }
 
     struct Change {
         // The text begins anew: `added` is all of it, else it goes after the lines

@@ -429,8 +429,9 @@ void ResultsHistory::recordChanges(RunList& runs) {
         changed.append(index);
         outputs.append(QString());
         if (runs.finalState(index).final()) {
-            outputs.back() = runs.output(index);
-            runs.noteOutcome(index, outputs.back());
+            bool whole = false;
+            outputs.back() = runs.output(index, RunList::kShownOutputBytes, &whole);
+            runs.noteOutcome(index, outputs.back(), whole);
         }
     }
     transaction([&] {

@@ -166,7 +166,7 @@ void RunList::lookAtRunning() {
     });
 }
 
-void RunList::noteOutcome(qsizetype index, const QString& output) {
+void RunList::noteOutcome(qsizetype index, const QString& output, bool whole) {
     Run& run = runs_[index];
     // An exit status tells when it was written; the other ends are noted as they come.
     if (!run.ended.isValid())
@@ -178,9 +178,7 @@ void RunList::noteOutcome(qsizetype index, const QString& output) {
     // The text shown is the whole output unless the recording was longer than what is
     // shown of it: then the whole recording is read once more, as a stream, so that two
     // outputs that differ only before their last MiB are still told apart.
-    const qint64 recorded = QFileInfo(run.outputPath()).size();
-    run.outputDigest = recorded > kShownOutputBytes ? wholeOutputDigest(run.outputPath())
-                                                    : outputDigest(output);
+    run.outputDigest = whole ? outputDigest(output) : wholeOutputDigest(run.outputPath());
 }
 
 qsizetype RunList::plan(Run run) {
@@ -276,10 +274,12 @@ void RunList::noteStatesBeforeCleanUp() {
         --notCleanedFrom_;
 }
 
-QString RunList::output(qsizetype index, qint64 maxBytes) {
+QString RunList::output(qsizetype index, qint64 maxBytes, bool* whole) {
     // A first look of the follower is what the Results window shows of it.
     OutputFollower follower(runs_[index].outputPath(), maxBytes);
     const OutputFollower::Change shown = *follower.look(state(index).kind != RunState::Running);
+    if (whole)
+        *whole = follower.leftOut() == 0;
     return shown.added + shown.tail;
 }
 

@@ -131,8 +131,8 @@ class RunList {
     // Drops the changes of launch `launch`'s runs: they were written as they stand now.
     void changesWritten(int launch);
     // Notes when and as what a run that has ended ended, from its files; `output` is its
-    // output as output() gives it.
-    void noteOutcome(qsizetype index, const QString& output);
+    // output as output() gives it, `whole` whether that left nothing out.
+    void noteOutcome(qsizetype index, const QString& output, bool whole);
     // The process id the run's recorder noted, 0 while there is none.
     qint64 recorderPid(qsizetype index) const;
     // The temp folder is about to be emptied: what the runs that have ended left there
@@ -140,7 +140,8 @@ class RunList {
     void noteStatesBeforeCleanUp();
     // What the run showed on its terminal, cleaned of terminal control, at most its last
     // `maxBytes` bytes with a line saying how much was left out.
-    QString output(qsizetype index, qint64 maxBytes = kShownOutputBytes);
+    // `whole`, where given, tells whether nothing was left out.
+    QString output(qsizetype index, qint64 maxBytes = kShownOutputBytes, bool* whole = nullptr);
     // Writes the whole of what the run showed to `path`, piece by piece, replacing a file
     // there only once the copy is complete. Throws OperationError when it fails (the old
     // file then stays as it was) or when the run's output is gone. `keepAlive` is called
