@@ -403,9 +403,9 @@ void BatchEngineTest::missingFolderRefused() {
 void BatchEngineTest::unsafeServerName_data() {
     QTest::addColumn<QString>("line");
     QTest::addColumn<bool>("flagged");
-    for (const char* quiet :
-         {"web01", "db-01.example.org", "10.0.0.1", "10.0.0.1:2222", "fe80::1%eth0", "[::1]x",
-          "root@db-01.example.org", "user+ops@host", "a_b/c,d=e", "", "host-", "web01.", "ÜBER-host", "сервер", "主机"}) {
+    for (const char* quiet : {"web01", "db-01.example.org", "10.0.0.1", "10.0.0.1:2222",
+                              "fe80::1%eth0", "[::1]x", "root@db-01.example.org", "user+ops@host",
+                              "a_b/c,d=e", "", "host-", "web01.", "ÜBER-host", "сервер", "主机"}) {
         const bool bracketed = QByteArray(quiet).contains('[');
         QTest::addRow("quiet: %s", quiet) << QString::fromUtf8(quiet) << bracketed;
     }

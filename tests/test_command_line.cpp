@@ -112,7 +112,8 @@ void CommandLineTest::allPassAndOneFails() {
                                                    "web03: exit 0", "3 servers: 3 ok, 0 failed"}));
     QCOMPARE(lines(result.err),
              QStringList{"corvane run: no display, so the batch files run without terminal "
-                         "windows; their output is kept in " + ws.path("temp") + "."});
+                         "windows; their output is kept in " +
+                         ws.path("temp") + "."});
     // A display that does not answer is none; without terminals nothing needs saying.
     result = ws.run({"run", "--collection", "web", "--template", "fine", "--spawn"}, ":1097");
     QCOMPARE(result.status, 0);
@@ -162,9 +163,9 @@ void CommandLineTest::usageErrorsAndRefusals_data() {
         << QStringList{"run", "--collection", "nope", "--template", "fine.txt"} << "" << 2
         << "corvane run: no collection nope: there is no nope or nope.txt in "
            "%1/collections, and nope is no path of a file";
-    QTest::newRow("not a file")
-        << QStringList{"run", "--collection", "/etc", "--template", "fine.txt"} << "" << 2
-        << "corvane run: no collection /etc: it is not a file";
+    QTest::newRow("not a file") << QStringList{"run", "--collection", "/etc", "--template",
+                                               "fine.txt"}
+                                << "" << 2 << "corvane run: no collection /etc: it is not a file";
     QTest::newRow("no servers") << QStringList{"run", "--collection", "empty.txt", "--template",
                                                "fine.txt"}
                                 << "" << 2 << "corvane run: You dummy. Add some servers!";
@@ -188,12 +189,12 @@ void CommandLineTest::usageErrorsAndRefusals_data() {
     QTest::newRow("results: no history")
         << QStringList{"results"} << "" << 2
         << "corvane results: no launch is kept yet: %1/logs/results.sqlite does not exist";
-    for (const QStringList& help : {QStringList{"--help"}, QStringList{"-h"},
-                                    QStringList{"run", "--help"}, QStringList{"run", "-h"},
-                                    QStringList{"results", "--help"}}) {
+    for (const QStringList& help :
+         {QStringList{"--help"}, QStringList{"-h"}, QStringList{"run", "--help"},
+          QStringList{"run", "-h"}, QStringList{"results", "--help"}}) {
         QTest::addRow("%s", qPrintable(help.join(' ')))
             << help << "" << 0
-            << (help.size() == 1    ? "Usage: corvane                      the window"
+            << (help.size() == 1   ? "Usage: corvane                      the window"
                 : help[0] == "run" ? "Usage: corvane run --collection NAME --template NAME "
                                      "[--spawn | --later]"
                                    : "Usage: corvane results [--last | --launch ID] [--json]");
@@ -213,17 +214,16 @@ void CommandLineTest::usageErrorsAndRefusals() {
     if (prepare == "no temp")
         QVERIFY(QDir(ws.path("temp")).removeRecursively());
     if (prepare == "lock") {
-        ws.write(".corvane.lock", QByteArray::number(QCoreApplication::applicationPid()) +
-                                      "\n" + QCoreApplication::applicationName().toUtf8() + "\n" +
-                                      QSysInfo::machineHostName().toUtf8() +
-                                      "\n");
+        ws.write(".corvane.lock", QByteArray::number(QCoreApplication::applicationPid()) + "\n" +
+                                      QCoreApplication::applicationName().toUtf8() + "\n" +
+                                      QSysInfo::machineHostName().toUtf8() + "\n");
     }
     said = said.replace("%1", ws.path(".").chopped(2))
                .replace("%2", QString::number(QCoreApplication::applicationPid()));
     // As a script reads it: the line on stderr, and with --json one document on stdout.
     for (bool json : {false, true}) {
-        const Workspace::Result result =
-            ws.run(json ? arguments.first(1) + QStringList{"--json"} + arguments.mid(1) : arguments);
+        const Workspace::Result result = ws.run(
+            json ? arguments.first(1) + QStringList{"--json"} + arguments.mid(1) : arguments);
         QCOMPARE(result.status, status);
         if (status == 0) {
             QCOMPARE(lines(result.out).value(0), said);
@@ -336,11 +336,14 @@ void CommandLineTest::resultsTellWhatTheLastLaunchDid() {
     QCOMPARE(ws.run({"results", "--launch", "9"}).status, 2);
 
     // A history of a later version is read by nothing here, and changed by nothing.
-    QCOMPARE(QProcess::execute("sqlite3", {ws.path("logs/results.sqlite"), "PRAGMA user_version = 99"}), 0);
+    QCOMPARE(
+        QProcess::execute("sqlite3", {ws.path("logs/results.sqlite"), "PRAGMA user_version = 99"}),
+        0);
     const QByteArray later = ws.read("logs/results.sqlite");
     const Workspace::Result refused = ws.run({"results"});
     QCOMPARE(refused.status, 2);
-    QVERIFY2(refused.err.contains("written by a later version of Corvane"), qPrintable(refused.err));
+    QVERIFY2(refused.err.contains("written by a later version of Corvane"),
+             qPrintable(refused.err));
     QCOMPARE(ws.read("logs/results.sqlite"), later);
 }
 
@@ -354,7 +357,8 @@ void CommandLineTest::resultsNeverKeepALaunchOut() {
     ws.start(reader, {"-c", "while :; do ./corvane results >/dev/null 2>&1; done"}, "bash");
     QVERIFY(reader.waitForStarted());
     for (int i = 0; i < 20; ++i) {
-        const Workspace::Result launched = ws.run({"run", "--collection", "web", "--template", "fine"});
+        const Workspace::Result launched =
+            ws.run({"run", "--collection", "web", "--template", "fine"});
         QVERIFY2(launched.status == 0, qPrintable(launched.err));
     }
     reader.kill();
@@ -447,11 +451,13 @@ void CommandLineTest::closedOutputStopsTheLaunch() {
                                       "exit 0\nsleep 60\n");
     QProcess pipeline;
     ws.start(pipeline,
-             {"-c", "./corvane run --collection web --template steps --spawn --no-terminal | "
-                    "head -1; echo \"status ${PIPESTATUS[0]}\" >&2"},
+             {"-c",
+              "./corvane run --collection web --template steps --spawn --no-terminal | "
+              "head -1; echo \"status ${PIPESTATUS[0]}\" >&2"},
              "bash");
     QVERIFY(pipeline.waitForFinished(20000));
-    QCOMPARE(QString::fromUtf8(pipeline.readAllStandardOutput()), QStringLiteral("web01: exit 0\n"));
+    QCOMPARE(QString::fromUtf8(pipeline.readAllStandardOutput()),
+             QStringLiteral("web01: exit 0\n"));
     const QStringList err = lines(QString::fromUtf8(pipeline.readAllStandardError()));
     QCOMPARE(err.mid(err.size() - 2),
              (QStringList{"3 servers: 2 ok, 1 failed, stopped", "status 1"}));

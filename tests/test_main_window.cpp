@@ -1158,7 +1158,8 @@ void MainWindowTest::resultsWindow() {
     p.box("ListBox")->setPlainText(QStringLiteral("alpha\nbeta\ngamma"));
     p.box("ScriptBox")->setPlainText(QStringLiteral("echo checking %s; [ %s != beta ]"));
     p.child<QPushButton>("RunCommand")->click();
-    const RecordingPlatform::Event normal = p.platform.eventsOf(RecordingPlatform::Kind::Start).last();
+    const RecordingPlatform::Event normal =
+        p.platform.eventsOf(RecordingPlatform::Kind::Start).last();
     writeAt(normal.start.outputPath, "Script started on today\nchecking alpha\r\n");
     writeAt(normal.start.pidPath, QByteArray::number(gone));
     writeAt(normal.start.statusPath, "0\n");
@@ -1255,9 +1256,9 @@ void MainWindowTest::commandLineWritesWhatTheWindowWrites() {
     platform.clock = window.platform.clock;
     Launcher launcher(alone.workspace(), platform);
     FakeWindow progress;
-    LaunchRequest request = requestFromFiles(alone.path("collections/web.txt"),
-                                             alone.path("scripts/task.txt"), mode,
-                                             QStringLiteral("0"));
+    LaunchRequest request =
+        requestFromFiles(alone.path("collections/web.txt"), alone.path("scripts/task.txt"), mode,
+                         QStringLiteral("0"));
     request.allowUnsafeNames = true;
     launcher.run(std::move(request), progress);
 

@@ -648,7 +648,8 @@ void RunsTest::historyKeepsTheNewestLaunches() {
     }
     // The space of what went is given back, and its numbers are never given again: a
     // ticket that names launch 5 names no other launch.
-    QVERIFY2(QFileInfo(path).size() < 64 * 1024, qPrintable(QString::number(QFileInfo(path).size())));
+    QVERIFY2(QFileInfo(path).size() < 64 * 1024,
+             qPrintable(QString::number(QFileInfo(path).size())));
     ResultsHistory next(path);
     RecordedLaunch(ws, runs, next, {{"d", "d\n", 0}}, 10);
     QCOMPARE(next.launches().value(0).launch.historyId, 6);

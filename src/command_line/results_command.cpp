@@ -50,9 +50,9 @@ QJsonValue exitStatusValue(const RunState& state) {
 int refused(bool json, const QString& message) {
     print(stderr, QStringLiteral("corvane results: ") + message + u'\n');
     if (json) {
-        print(stdout, QString::fromUtf8(QJsonDocument(QJsonObject{{"error", message},
-                                                                  {"exitStatus", 2}})
-                                            .toJson(QJsonDocument::Indented)));
+        print(stdout,
+              QString::fromUtf8(QJsonDocument(QJsonObject{{"error", message}, {"exitStatus", 2}})
+                                    .toJson(QJsonDocument::Indented)));
     }
     return 2;
 }
@@ -64,9 +64,9 @@ QJsonDocument jsonOf(const LaunchResult& launch, const QList<BatchResult>& resul
     // Counted in batch files: a normal launch's servers share its one status.
     QJsonObject counts;
     for (int count = 0; count < LaunchResult::Counts; ++count) {
-        counts.insert(QLatin1String(countNames[count]),
-                      normal ? qsizetype(countOf(launch.batchState) == count ? 1 : 0)
-                             : launch.counts[count]);
+        counts.insert(
+            QLatin1String(countNames[count]),
+            normal ? qsizetype(countOf(launch.batchState) == count ? 1 : 0) : launch.counts[count]);
     }
     QJsonArray servers;
     QJsonArray batchFiles;
@@ -106,8 +106,9 @@ QJsonDocument jsonOf(const LaunchResult& launch, const QList<BatchResult>& resul
 
 QString textOf(const LaunchResult& launch, const QList<BatchResult>& results) {
     const QString servers =
-        QStringLiteral("%1 %2").arg(launch.servers).arg(
-            launch.servers == 1 ? QStringLiteral("server") : QStringLiteral("servers"));
+        QStringLiteral("%1 %2")
+            .arg(launch.servers)
+            .arg(launch.servers == 1 ? QStringLiteral("server") : QStringLiteral("servers"));
     QString text = QStringLiteral("Launch %1, %2, %3, ")
                        .arg(launch.historyId)
                        .arg(formatLogDateTime(QLocale(), launch.started),
@@ -116,8 +117,8 @@ QString textOf(const LaunchResult& launch, const QList<BatchResult>& results) {
         // "temp7.bat (3 servers): exit 0", and its servers under it.
         text += launch.summary() + u'\n';
         for (const BatchResult& result : results) {
-            text += QStringLiteral("%1 (%2): %3\n")
-                        .arg(result.batchName, servers, result.state.text());
+            text +=
+                QStringLiteral("%1 (%2): %3\n").arg(result.batchName, servers, result.state.text());
             for (const QString& server : result.servers())
                 text += QStringLiteral("  ") + printableText(server) + u'\n';
         }

@@ -5,8 +5,8 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/syscall.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <QCommandLineParser>
@@ -32,8 +32,8 @@
 #include "command_line/results_command.h"
 #include "common/app_info.h"
 #include "common/instance_lock.h"
-#include "common/text_file.h"
 #include "common/printable_text.h"
+#include "common/text_file.h"
 #include "model/server_lines.h"
 #include "platform/console_platform.h"
 
@@ -137,9 +137,9 @@ struct RunParser {
 
     RunParser() {
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-        for (const QCommandLineOption* option : {&collection, &script, &delay, &maxRunning, &timeout,
-                                                 &spawn, &later, &noTerminal, &json, &allowUnsafe,
-                                                 &help})
+        for (const QCommandLineOption* option :
+             {&collection, &script, &delay, &maxRunning, &timeout, &spawn, &later, &noTerminal,
+              &json, &allowUnsafe, &help})
             parser.addOption(*option);
     }
 };
@@ -163,9 +163,9 @@ std::optional<Options> parse(const QStringList& arguments) {
     if (run.parser.isSet(run.delay))
         options.delay = run.parser.value(run.delay);
     if (run.parser.isSet(run.maxRunning))
-        options.maxRunning = numberOption(QStringLiteral("max-running"),
-                                          run.parser.value(run.maxRunning),
-                                          LaunchOptions::kMaxRunningLimit);
+        options.maxRunning =
+            numberOption(QStringLiteral("max-running"), run.parser.value(run.maxRunning),
+                         LaunchOptions::kMaxRunningLimit);
     if (run.parser.isSet(run.timeout))
         options.timeoutSeconds = numberOption(
             QStringLiteral("timeout"), run.parser.value(run.timeout), LaunchOptions::kTimeoutLimit);
@@ -200,10 +200,11 @@ QString namedFile(const QString& name, const QString& folder, const char* what) 
     if (QFileInfo(name).isFile())
         return QFileInfo(name).absoluteFilePath();
     if (QDir::isAbsolutePath(name))
-        throw UsageError{QStringLiteral("no %1 %2: it is not a file").arg(QLatin1String(what), name)};
-    throw UsageError{QStringLiteral("no %1 %2: there is no %3 in %4, and %2 is no path of a file")
-                         .arg(QLatin1String(what), name, candidates.join(QStringLiteral(" or ")),
-                              folder)};
+        throw UsageError{
+            QStringLiteral("no %1 %2: it is not a file").arg(QLatin1String(what), name)};
+    throw UsageError{
+        QStringLiteral("no %1 %2: there is no %3 in %4, and %2 is no path of a file")
+            .arg(QLatin1String(what), name, candidates.join(QStringLiteral(" or ")), folder)};
 }
 
 // Whether the display that DISPLAY or WAYLAND_DISPLAY names takes a connection; empty when
@@ -235,13 +236,13 @@ QString displayProblem() {
         if (path.size() + 2 > qsizetype(sizeof address.sun_path))
             return false;
         std::memcpy(address.sun_path + (abstract ? 1 : 0), path.constData(), path.size());
-        return connects(reinterpret_cast<const sockaddr*>(&address),
-                        socklen_t(offsetof(sockaddr_un, sun_path) + path.size() + (abstract ? 1 : 0)));
+        return connects(
+            reinterpret_cast<const sockaddr*>(&address),
+            socklen_t(offsetof(sockaddr_un, sun_path) + path.size() + (abstract ? 1 : 0)));
     };
     if (!wayland.isEmpty()) {
-        const QByteArray path = wayland.startsWith('/')
-                                    ? wayland
-                                    : qgetenv("XDG_RUNTIME_DIR") + '/' + wayland;
+        const QByteArray path =
+            wayland.startsWith('/') ? wayland : qgetenv("XDG_RUNTIME_DIR") + '/' + wayland;
         if (local(path, false))
             return QString();
     }
@@ -351,8 +352,8 @@ class CommandLineRun {
         if (options_.json)
             printJson(status);
         else
-            printLine(summaryStream(), options_.mode == LaunchMode::RunLater ? progress_.saved
-                                                                            : summary());
+            printLine(summaryStream(),
+                      options_.mode == LaunchMode::RunLater ? progress_.saved : summary());
         return status;
     }
 
@@ -581,11 +582,11 @@ int runCommandLine(const QStringList& arguments, const QString& folder) {
     // Terminal windows where a display is there to show them.
     const QString noDisplay = displayProblem();
     ConsolePlatform platform(
-        kPrefix.chopped(2),
-        noDisplay.isEmpty()
-            ? QStringList{QStringLiteral("x-terminal-emulator"), QStringLiteral("xterm")}
-            : QStringList{});
-    const bool terminals = !options.noTerminal && readLaunchOptions(workspace.settingsFile()).terminals;
+        kPrefix.chopped(2), noDisplay.isEmpty() ? QStringList{QStringLiteral("x-terminal-emulator"),
+                                                              QStringLiteral("xterm")}
+                                                : QStringList{});
+    const bool terminals =
+        !options.noTerminal && readLaunchOptions(workspace.settingsFile()).terminals;
     if (!noDisplay.isEmpty() && terminals && options.mode != LaunchMode::RunLater) {
         printLine(stderr, kPrefix + QStringLiteral("%1, so the batch files run without terminal "
                                                    "windows; their output is kept in %2.")

@@ -18,8 +18,7 @@ bool processAlive(qint64 pid) {
 // and writing it. One younger than this may be a program writing it at this moment.
 bool unreadableAndOld(const QString& path) {
     const QFileInfo file(path);
-    return file.exists() &&
-           file.lastModified().msecsTo(QDateTime::currentDateTime()) > 2000;
+    return file.exists() && file.lastModified().msecsTo(QDateTime::currentDateTime()) > 2000;
 }
 
 }  // namespace
@@ -38,7 +37,8 @@ bool InstanceLock::acquire() {
     if (!named && unreadableAndOld(lock_.fileName()) && QFile::remove(lock_.fileName()) &&
         lock_.tryLock(0))
         return true;
-    if (lock_.error() == QLockFile::LockFailedError && lock_.getLockInfo(&pid, &host, &application)) {
+    if (lock_.error() == QLockFile::LockFailedError &&
+        lock_.getLockInfo(&pid, &host, &application)) {
         refusal_ =
             QStringLiteral("Corvane is already running in this folder (process %1).").arg(pid);
     } else {

@@ -13,21 +13,22 @@
 namespace {
 
 // A launch's columns. Its id is AUTOINCREMENT: a number that a ticket or a script names
-// is never given to another launch, not after a clear either.
-#define LAUNCH_COLUMNS                                                                       \
-    " id INTEGER PRIMARY KEY AUTOINCREMENT, program_run TEXT NOT NULL,"                       \
-    " started_ms INTEGER NOT NULL, mode TEXT NOT NULL, servers INTEGER NOT NULL,"             \
-    /* the servers in each state, as the summary counts them */                              \
-    " ok INTEGER NOT NULL DEFAULT 0, failed INTEGER NOT NULL DEFAULT 0,"                      \
-    " timed_out INTEGER NOT NULL DEFAULT 0, ended_by_user INTEGER NOT NULL DEFAULT 0,"        \
-    " not_started INTEGER NOT NULL DEFAULT 0, running INTEGER NOT NULL DEFAULT 0,"            \
+// is never given to another launch, not after a clear either. From `ok` to `waiting`: the
+// servers in each state, as the summary counts them.
+#define LAUNCH_COLUMNS                                                                 \
+    " id INTEGER PRIMARY KEY AUTOINCREMENT, program_run TEXT NOT NULL,"                \
+    " started_ms INTEGER NOT NULL, mode TEXT NOT NULL, servers INTEGER NOT NULL,"      \
+    " ok INTEGER NOT NULL DEFAULT 0, failed INTEGER NOT NULL DEFAULT 0,"               \
+    " timed_out INTEGER NOT NULL DEFAULT 0, ended_by_user INTEGER NOT NULL DEFAULT 0," \
+    " not_started INTEGER NOT NULL DEFAULT 0, running INTEGER NOT NULL DEFAULT 0,"     \
     " waiting INTEGER NOT NULL DEFAULT 0"
-#define LAUNCH_COLUMN_NAMES                                                                  \
-    "id, program_run, started_ms, mode, servers, ok, failed, timed_out, ended_by_user,"       \
+#define LAUNCH_COLUMN_NAMES                                                             \
+    "id, program_run, started_ms, mode, servers, ok, failed, timed_out, ended_by_user," \
     " not_started, running, waiting"
 
 const char* const kSchema =
-    "CREATE TABLE IF NOT EXISTS launches(" LAUNCH_COLUMNS ");"
+    "CREATE TABLE IF NOT EXISTS launches(" LAUNCH_COLUMNS
+    ");"
     "CREATE TABLE IF NOT EXISTS runs("
     " id INTEGER PRIMARY KEY, launch INTEGER NOT NULL, place INTEGER NOT NULL,"
     " batch TEXT NOT NULL DEFAULT '', server_count INTEGER NOT NULL, state TEXT NOT NULL,"
@@ -41,7 +42,8 @@ const char* const kSchema =
 
 // Version 1 numbered launches without AUTOINCREMENT, so a clear gave their numbers again.
 const char* const kLaunchIdsNeverReused =
-    "CREATE TABLE launches_v2(" LAUNCH_COLUMNS ");"
+    "CREATE TABLE launches_v2(" LAUNCH_COLUMNS
+    ");"
     "INSERT INTO launches_v2(" LAUNCH_COLUMN_NAMES ") SELECT " LAUNCH_COLUMN_NAMES
     " FROM launches;"
     "DROP TABLE launches;"
@@ -198,10 +200,9 @@ int ResultsHistory::intPragma(const char* sql) {
 }
 
 void ResultsHistory::openFile(int flags) {
-    QByteArray uri =
-        "file:" + QUrl::fromLocalFile(QFileInfo(path_).absoluteFilePath())
-                      .toEncoded(QUrl::FullyEncoded)
-                      .mid(QByteArrayLiteral("file://").size());
+    QByteArray uri = "file:" + QUrl::fromLocalFile(QFileInfo(path_).absoluteFilePath())
+                                   .toEncoded(QUrl::FullyEncoded)
+                                   .mid(QByteArrayLiteral("file://").size());
     // A folder nobody may write is a copy or a backup: no program writes the file, so it is
     // read as it stands, without the shared-memory file a reader would otherwise create.
     // A write-ahead log left beside it holds launches too; SQLite reads it (and its index,
@@ -262,8 +263,9 @@ bool ResultsHistory::open() {
         // Set before the first table is made, it holds for a new file. With a write-ahead
         // log a commit is one write and no sync, and a crash loses only what was not
         // committed.
-        exec("PRAGMA auto_vacuum = INCREMENTAL; PRAGMA journal_mode=WAL; "
-             "PRAGMA synchronous=NORMAL;");
+        exec(
+            "PRAGMA auto_vacuum = INCREMENTAL; PRAGMA journal_mode=WAL; "
+            "PRAGMA synchronous=NORMAL;");
         migrate(intPragma("PRAGMA user_version"));
         onDisk_ = true;
         return true;
@@ -575,8 +577,9 @@ QString ResultsHistory::output(qint64 launchId, qsizetype place) {
 
 void ResultsHistory::clear() {
     transaction([&] {
-        exec("DELETE FROM servers; DELETE FROM outputs; DELETE FROM runs; DELETE FROM launches;"
-             "PRAGMA incremental_vacuum;");
+        exec(
+            "DELETE FROM servers; DELETE FROM outputs; DELETE FROM runs; DELETE FROM launches;"
+            "PRAGMA incremental_vacuum;");
     });
     ids_.clear();
 }

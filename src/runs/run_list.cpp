@@ -300,8 +300,9 @@ void RunList::saveOutput(qsizetype index, const QString& path,
     if (!saved.open(QIODevice::WriteOnly))
         throw OperationError(
             QStringLiteral("Cannot save the output as %1: %2").arg(path, saved.errorString()));
-    cleanRecording(recorded, ended, [&saved](const QString& text) { writeAll(saved, encodeText(text)); },
-                   keepAlive);
+    cleanRecording(
+        recorded, ended, [&saved](const QString& text) { writeAll(saved, encodeText(text)); },
+        keepAlive);
     // Until the commit the old file stays whole; a copy that failed is removed.
     if (!saved.commit()) {
         throw OperationError(
