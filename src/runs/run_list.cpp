@@ -215,37 +215,45 @@ RunState RunList::state(qsizetype index) {
         // noted its process, the process the program started stands for it. The status
         // is read first: for a run that has ended it is all there is to read.
         QDateTime written;
-        const QByteArray statusText = readFileTail(run.statusPath(), 64, nullptr, &written);
+        auto status = [&]() -> std::optional<qint64> {
+            bool number = false;
+            const qint64 value = QString::fromLatin1(readFileTail(run.statusPath(), 64, nullptr,
+                                                                  &written))
+                                     .trimmed()
+                                     .toLongLong(&number);
+            return number ? std::optional(value) : std::nullopt;
+        };
+        std::optional<qint64> exitStatus = status();
         const bool statusThere = written.isValid();
-        const bool startedAlive = processAlive(run.startedPid);
         std::optional<qint64> recorder;
         auto recorderAlive = [&] {
             recorder = numberIn(run.pidPath());
             return processAlive(recorder.value_or(run.startedPid));
         };
-        if (statusThere) {
+        bool gone = false;
+        if (exitStatus) {
             // The status comes before the recorder has copied the last output: the run
             // has ended once the process the program started (the recorder, or the
             // terminal it runs in) has ended too.
-            const bool recording = startedAlive && numberIn(run.pidPath());
-            bool number = false;
-            const qint64 status = QString::fromLatin1(statusText).trimmed().toLongLong(&number);
-            if (number) {
-                if (!recording) {
-                    runs_[index].ended = written;
-                    becomes(index, RunState{RunState::Exited, static_cast<int>(status)});
-                }
-            } else if (!recording && !recorderAlive()) {
-                // an empty status is still being written while it lives
-                becomes(index, RunState{RunState::Unknown, 0});
-            }
+            gone = !(processAlive(run.startedPid) && numberIn(run.pidPath()));
         } else if (!recorderAlive()) {
-            const bool begun = recorder || QFileInfo::exists(run.outputPath());
-            // Without a trace of its recorder, the terminal ended without starting it
-            // (a terminal may also hand the run over and return: the trace comes later).
+            // Gone, maybe since the status was read: it writes its status and ends in one
+            // moment, so the status is read once more before the run counts as unknown.
+            exitStatus = status();
+            gone = true;
+        }
+        if (gone && exitStatus) {
+            runs_[index].ended = written;
+            becomes(index, RunState{RunState::Exited, static_cast<int>(*exitStatus)});
+        } else if (gone) {
+            // An empty status was being written when its writer ended. Without any trace
+            // of its recorder, the terminal ended without starting it (a terminal may also
+            // hand the run over and return: the trace comes later).
+            const bool begun = statusThere || written.isValid() || recorder ||
+                               QFileInfo::exists(run.outputPath());
             becomes(index,
                     RunState{begun || cleanedUp_[index] ? RunState::Unknown : RunState::NotRun, 0});
-        } else {
+        } else if (!exitStatus) {
             becomes(index, RunState{RunState::Running, 0});
         }
     }
