@@ -217,10 +217,10 @@ RunState RunList::state(qsizetype index) {
         QDateTime written;
         auto status = [&]() -> std::optional<qint64> {
             bool number = false;
-            const qint64 value = QString::fromLatin1(readFileTail(run.statusPath(), 64, nullptr,
-                                                                  &written))
-                                     .trimmed()
-                                     .toLongLong(&number);
+            const qint64 value =
+                QString::fromLatin1(readFileTail(run.statusPath(), 64, nullptr, &written))
+                    .trimmed()
+                    .toLongLong(&number);
             return number ? std::optional(value) : std::nullopt;
         };
         std::optional<qint64> exitStatus = status();
@@ -249,8 +249,8 @@ RunState RunList::state(qsizetype index) {
             // An empty status was being written when its writer ended. Without any trace
             // of its recorder, the terminal ended without starting it (a terminal may also
             // hand the run over and return: the trace comes later).
-            const bool begun = statusThere || written.isValid() || recorder ||
-                               QFileInfo::exists(run.outputPath());
+            const bool begun =
+                statusThere || written.isValid() || recorder || QFileInfo::exists(run.outputPath());
             becomes(index,
                     RunState{begun || cleanedUp_[index] ? RunState::Unknown : RunState::NotRun, 0});
         } else if (!exitStatus) {
