@@ -1175,7 +1175,14 @@ void MainWindowTest::resultsWindow() {
 }
 
 void MainWindowTest::retryWithRunsStillGoing() {
-    Program p;
+    // Beside a history of a later version of Corvane, which this window leaves as it is.
+    auto ws = std::make_unique<TempWorkspace>();
+    QCOMPARE(QProcess::execute("sqlite3", {ws->path("logs/results.sqlite"),
+                                           "PRAGMA journal_mode=WAL; CREATE TABLE t(x); "
+                                           "PRAGMA user_version=99;"}),
+             0);
+    const QByteArray later = ws->read("logs/results.sqlite");
+    Program p(std::move(ws));
     QVERIFY(p.load());
     const QList<RecordingPlatform::Event> starts =
         p.launchSpawn(QStringLiteral("alpha\nbeta\ngamma"));
@@ -1200,6 +1207,8 @@ void MainWindowTest::retryWithRunsStillGoing() {
              QStringLiteral("1 run of this launch is still running and left out: the "
                             "collection box holds the servers of the runs that ended other "
                             "than with exit 0."));
+    QCOMPARE(p.platform.messages().filter("written by a later version of Corvane").size(), 1);
+    QCOMPARE(p.ws->read("logs/results.sqlite"), later);
 }
 
 void MainWindowTest::commandLineWritesWhatTheWindowWrites_data() {
