@@ -82,6 +82,8 @@ class RunsTest : public QObject {
     void diffOfOutputs();
     void historyOutlivesTheProgram();
     void historyKeepsTheNewestLaunches();
+    void earlierLayoutsAreMigrated_data();
+    void earlierLayoutsAreMigrated();
     void killedWriterLeavesASoundHistory();
     void unreadableHistoryIsRenamedAside();
 };
@@ -653,30 +655,74 @@ void RunsTest::historyKeepsTheNewestLaunches() {
     ResultsHistory next(path);
     RecordedLaunch(ws, runs, next, {{"d", "d\n", 0}}, 10);
     QCOMPARE(next.launches().value(0).launch.historyId, 6);
+}
 
-    // A file of the first layout keeps its launches, and from then on their numbers too.
-    TempWorkspace first;
+void RunsTest::earlierLayoutsAreMigrated_data() {
+    QTest::addColumn<QByteArray>("layout");
+    const QByteArray launches =
+        "CREATE TABLE launches(id INTEGER PRIMARY KEY, program_run TEXT NOT NULL, started_ms "
+        "INTEGER NOT NULL, mode TEXT NOT NULL, servers INTEGER NOT NULL";
+    const QByteArray counts =
+        ", ok INTEGER NOT NULL DEFAULT 0, failed INTEGER NOT NULL DEFAULT 0, timed_out INTEGER NOT "
+        "NULL DEFAULT 0, ended_by_user INTEGER NOT NULL DEFAULT 0, not_started INTEGER NOT NULL "
+        "DEFAULT 0, running INTEGER NOT NULL DEFAULT 0, waiting INTEGER NOT NULL DEFAULT 0";
+    const QByteArray runs =
+        "CREATE TABLE runs(id INTEGER PRIMARY KEY, launch INTEGER NOT NULL, place INTEGER NOT "
+        "NULL, batch TEXT NOT NULL DEFAULT '', server_count INTEGER NOT NULL, state TEXT NOT NULL, "
+        "exit_status INTEGER NOT NULL DEFAULT 0, started_ms INTEGER, ended_ms INTEGER, last_line "
+        "TEXT NOT NULL DEFAULT '', digest BLOB";
+    const QByteArray index = "CREATE UNIQUE INDEX runs_of_launch ON runs(launch, place);";
+    // Launch 7: web01 ended with exit 0 and "up", web02 with exit 3 and "down".
+    const QByteArray textsInRuns =
+        runs + ", servers TEXT NOT NULL, output TEXT);" + index +
+        "INSERT INTO runs(id, launch, place, batch, server_count, state, exit_status, servers, "
+        "output) VALUES(1, 7, 0, 'temp1.bat', 1, 'exited', 0, 'web01', 'up\n'), (2, 7, 1, "
+        "'temp2.bat', 1, 'exited', 3, 'web02', 'down\n');";
+    QTest::newRow("texts in runs, no counts")
+        << launches + ");INSERT INTO launches VALUES(7, 'old', 0, 'spawn', 2);" + textsInRuns;
+    QTest::newRow("texts in runs")
+        << launches + counts +
+               ");INSERT INTO launches VALUES(7, 'old', 0, 'spawn', 2, 1, 1, 0, 0, "
+               "0, 0, 0);" +
+               textsInRuns;
+    QTest::newRow("version 1, numbers given again after a clear")
+        << launches + counts +
+               ");INSERT INTO launches VALUES(7, 'old', 0, 'spawn', 2, 1, 1, 0, 0, "
+               "0, 0, 0);" +
+               runs + ");" + index +
+               "CREATE TABLE servers(run INTEGER PRIMARY KEY, text TEXT NOT NULL);"
+               "CREATE TABLE outputs(run INTEGER PRIMARY KEY, text TEXT NOT NULL);"
+               "INSERT INTO runs(id, launch, place, batch, server_count, state, exit_status) "
+               "VALUES(1, 7, 0, 'temp1.bat', 1, 'exited', 0), (2, 7, 1, 'temp2.bat', 1, "
+               "'exited', 3);"
+               "INSERT INTO servers VALUES(1, 'web01'), (2, 'web02');"
+               "INSERT INTO outputs VALUES(1, 'up\n'), (2, 'down\n');"
+               "PRAGMA user_version = 1;";
+}
+
+void RunsTest::earlierLayoutsAreMigrated() {
+    QFETCH(QByteArray, layout);
+    TempWorkspace ws;
+    const QString path = ws.workspace().historyFile();
     sqlite3* db = nullptr;
-    QCOMPARE(sqlite3_open(QFile::encodeName(first.workspace().historyFile()).constData(), &db),
-             SQLITE_OK);
-    QCOMPARE(sqlite3_exec(db,
-                          "CREATE TABLE launches(id INTEGER PRIMARY KEY, program_run TEXT NOT NULL,"
-                          " started_ms INTEGER NOT NULL, mode TEXT NOT NULL, servers INTEGER NOT "
-                          "NULL, ok INTEGER NOT NULL DEFAULT 0, failed INTEGER NOT NULL DEFAULT 0,"
-                          " timed_out INTEGER NOT NULL DEFAULT 0, ended_by_user INTEGER NOT NULL "
-                          "DEFAULT 0, not_started INTEGER NOT NULL DEFAULT 0, running INTEGER NOT "
-                          "NULL DEFAULT 0, waiting INTEGER NOT NULL DEFAULT 0);"
-                          "INSERT INTO launches(id, program_run, started_ms, mode, servers, ok) "
-                          "VALUES(7, 'old', 0, 'spawn', 1, 1);"
-                          "PRAGMA user_version = 1;",
-                          nullptr, nullptr, nullptr),
-             SQLITE_OK);
+    QCOMPARE(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(db, layout.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
-    ResultsHistory migrated(first.workspace().historyFile());
-    QCOMPARE(migrated.launches().value(0).launch.summary(), QStringLiteral("1 ok"));
-    migrated.clear();
-    RecordedLaunch(first, runs, migrated, {{"e", "e\n", 0}}, 11);
-    QCOMPARE(migrated.launches().value(0).launch.historyId, 8);
+    // Its launches as they were, and from now on new ones written beside them, under
+    // numbers never given before.
+    RunList runs(kTag);
+    ResultsHistory history(path);
+    history.report = [](const QString& message) { QFAIL(qPrintable(message)); };
+    QCOMPARE(history.launches().value(0).launch.summary(), QStringLiteral("1 ok \u00b7 1 failed"));
+    const QList<BatchResult> results = history.results(7, true);
+    QCOMPARE(results.size(), 2);
+    QCOMPARE(results[1].servers(), QStringList{"web02"});
+    QCOMPARE(results[1].state.text(), QStringLiteral("exit 3"));
+    QCOMPARE(history.output(7, 1), QStringLiteral("down\n"));
+    history.clear();
+    RecordedLaunch(ws, runs, history, {{"e", "e\n", 0}}, 11);
+    QCOMPARE(history.launches().value(0).launch.historyId, 8);
+    QCOMPARE(history.output(8, 0), QStringLiteral("e\n"));
 }
 
 void RunsTest::killedWriterLeavesASoundHistory() {

@@ -49,6 +49,35 @@ const char* const kLaunchIdsNeverReused =
     "DROP TABLE launches;"
     "ALTER TABLE launches_v2 RENAME TO launches;";
 
+// The layouts before version 1 were not numbered: their runs held the collection text and
+// the output themselves, and the first had no counts per launch.
+#define SERVERS_IN(condition) \
+    "(SELECT coalesce(sum(server_count), 0) FROM runs WHERE launch = launches.id AND " condition ")"
+const char* const kCountsOfEachLaunch =
+    "ALTER TABLE launches ADD COLUMN ok INTEGER NOT NULL DEFAULT 0;"
+    "ALTER TABLE launches ADD COLUMN failed INTEGER NOT NULL DEFAULT 0;"
+    "ALTER TABLE launches ADD COLUMN timed_out INTEGER NOT NULL DEFAULT 0;"
+    "ALTER TABLE launches ADD COLUMN ended_by_user INTEGER NOT NULL DEFAULT 0;"
+    "ALTER TABLE launches ADD COLUMN not_started INTEGER NOT NULL DEFAULT 0;"
+    "ALTER TABLE launches ADD COLUMN running INTEGER NOT NULL DEFAULT 0;"
+    "ALTER TABLE launches ADD COLUMN waiting INTEGER NOT NULL DEFAULT 0;"
+    "UPDATE launches SET"
+    " ok = " SERVERS_IN("state = 'exited' AND exit_status = 0") ","
+    " failed = " SERVERS_IN("((state = 'exited' AND exit_status <> 0) OR state IN ('unknown', "
+                            "'not run'))") ","
+    " timed_out = " SERVERS_IN("state = 'timed out'") ","
+    " ended_by_user = " SERVERS_IN("state = 'ended by the user'") ","
+    " not_started = " SERVERS_IN("state = 'not started'") ","
+    " running = " SERVERS_IN("state = 'running'") ","
+    " waiting = " SERVERS_IN("state = 'waiting'") ";";
+const char* const kTextsApart =
+    "CREATE TABLE servers(run INTEGER PRIMARY KEY, text TEXT NOT NULL);"
+    "CREATE TABLE outputs(run INTEGER PRIMARY KEY, text TEXT NOT NULL);"
+    "INSERT INTO servers(run, text) SELECT id, servers FROM runs;"
+    "INSERT INTO outputs(run, text) SELECT id, output FROM runs WHERE output IS NOT NULL;"
+    "ALTER TABLE runs DROP COLUMN servers;"
+    "ALTER TABLE runs DROP COLUMN output;";
+
 // The layout of the tables above; a file of a later one is not this program's to change.
 constexpr int kSchemaVersion = 2;
 
@@ -223,6 +252,14 @@ void ResultsHistory::migrate(int version) {
     exec("BEGIN IMMEDIATE");
     try {
         const bool fresh = version == 0 && intPragma("SELECT count(*) FROM sqlite_master") == 0;
+        if (!fresh && version < 1) {
+            if (intPragma("SELECT count(*) FROM pragma_table_info('launches') WHERE name = 'ok'") ==
+                0)
+                exec(kCountsOfEachLaunch);
+            if (intPragma("SELECT count(*) FROM pragma_table_info('runs') WHERE name = 'output'") >
+                0)
+                exec(kTextsApart);
+        }
         exec(kSchema);
         if (!fresh && version < 2)
             exec(kLaunchIdsNeverReused);
