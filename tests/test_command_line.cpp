@@ -488,13 +488,15 @@ void CommandLineTest::secondRunInTheSameFolderRefused() {
 
 void CommandLineTest::unsafeNamesRefusedUnlessAllowed() {
     Workspace ws;
+    const QString owning = "web07; echo owned > '" + ws.path("owned") + "'";
+    const QString quoted = QStringLiteral("\"q\\b\tt\"");
     ws.write("collections/web.txt",
-             "web01\nweb07; echo owned > '" + ws.path("owned").toUtf8() + "'\n");
+             (QStringLiteral("web01\U0001F600\n") + owning + u'\n' + quoted + u'\n').toUtf8());
     ws.write("scripts/echo.txt", "echo %s\n");
     Workspace::Result result = ws.run({"run", "--collection", "web.txt", "--template", "echo.txt"});
     QCOMPARE(result.status, 2);
     const QStringList said = lines(result.err);
-    QVERIFY2(said.contains("corvane run: 1 server name(s) hold characters that the shell or "
+    QVERIFY2(said.contains("corvane run: 2 server name(s) hold characters that the shell or "
                            "the command would act on:"),
              qPrintable(result.err));
     QVERIFY(said.contains("line 2: web07; echo owned > '" + ws.path("owned") + "'"));
@@ -505,6 +507,13 @@ void CommandLineTest::unsafeNamesRefusedUnlessAllowed() {
         {"run", "--collection", "web.txt", "--template", "echo.txt", "--allow-unsafe-names"});
     QCOMPARE(result.status, 0);
     QCOMPARE(ws.read("owned"), QByteArray("owned\n"));  // what the user allowed
+    // Kept and given back as they were; printed for a terminal, escaped.
+    QStringList names;
+    for (const QJsonValue& server :
+         QJsonDocument::fromJson(ws.run({"results", "--json"}).out.toUtf8())["results"].toArray())
+        names += server["server"].toString();
+    QCOMPARE(names, (QStringList{QStringLiteral("web01\U0001F600"), owning, quoted}));
+    QCOMPARE(lines(ws.run({"results"}).out).last(), QStringLiteral("  \"q\\\\b\\tt\""));
 }
 
 void CommandLineTest::atMostNAtOnce() {

@@ -7,11 +7,14 @@
 #include <QJsonObject>
 #include <QLocale>
 #include <cstdio>
+#include <functional>
 
 #include "common/date_time_format.h"
 #include "common/instance_lock.h"
 #include "common/printable_text.h"
+#include "common/text_file.h"
 #include "common/workspace.h"
+#include "model/server_lines.h"
 #include "runs/results_history.h"
 
 namespace {
@@ -57,51 +60,162 @@ int refused(bool json, const QString& message) {
     return 2;
 }
 
-QJsonDocument jsonOf(const LaunchResult& launch, const QList<BatchResult>& results) {
+// A JSON document written as it is made, so that its memory does not grow with the
+// launch's servers: a million of them are a million small objects, never one tree.
+class JsonStream {
+  public:
+    explicit JsonStream(FILE* out) : out_(out) {}
+    ~JsonStream() { flush(); }
+
+    // Opens `{` or `[`, with a member's name inside an object.
+    JsonStream& open(char bracket, const char* name = nullptr) {
+        separate(name);
+        put(bracket);
+        first_ = true;
+        return *this;
+    }
+    JsonStream& close(char bracket) {
+        put(bracket);
+        first_ = false;
+        if (buffer_.size() > (1 << 16))
+            flush();
+        return *this;
+    }
+    // A member of an object (with `name`) or an element of an array: null, a number or a
+    // string as the value holds it.
+    JsonStream& value(const QJsonValue& value, const char* name = nullptr) {
+        separate(name);
+        if (value.isString())
+            quoted(value.toString());
+        else if (value.isDouble())
+            buffer_ += QByteArray::number(value.toInteger());
+        else if (value.isBool())
+            buffer_ += value.toBool() ? "true" : "false";
+        else
+            buffer_ += "null";
+        return *this;
+    }
+    JsonStream& string(QStringView text, const char* name = nullptr) {
+        separate(name);
+        quoted(text);
+        return *this;
+    }
+    // Ends the document with a line end, all of it written.
+    void end() {
+        put('\n');
+        flush();
+    }
+
+  private:
+    void put(char c) { buffer_ += c; }
+    void quoted(QStringView text) {
+        put('"');
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const char16_t code = text[i].unicode();
+            if (code == u'"' || code == u'\\') {
+                put('\\');
+                put(char(code));
+            } else if (code < 0x20) {
+                buffer_ +=
+                    QStringLiteral("\\u%1").arg(uint(code), 4, 16, QLatin1Char('0')).toLatin1();
+            } else if (code < 0x80) {
+                put(char(code));
+            } else {
+                // A run of other characters at once: a pair of surrogates stays one character.
+                qsizetype end = i + 1;
+                while (end < text.size() && text[end].unicode() >= 0x80)
+                    ++end;
+                buffer_ += text.sliced(i, end - i).toUtf8();
+                i = end - 1;
+            }
+        }
+        put('"');
+    }
+    void separate(const char* name) {
+        if (!first_)
+            put(',');
+        first_ = false;
+        if (name) {
+            // The names are this file's own, and need no escape.
+            put('"');
+            buffer_ += name;
+            buffer_ += "\":";
+        }
+    }
+    void flush() {
+        std::fwrite(buffer_.constData(), 1, size_t(buffer_.size()), out_);
+        std::fflush(out_);
+        buffer_.clear();
+    }
+
+    FILE* out_;
+    QByteArray buffer_;
+    bool first_ = true;
+};
+
+void writeJson(const LaunchResult& launch, const QList<BatchResult>& results) {
     static const char* const countNames[LaunchResult::Counts] = {
         "ok", "failed", "timedOut", "endedByUser", "notStarted", "running", "waiting"};
     const bool normal = launch.mode == LaunchMode::Normal;
+    JsonStream json(stdout);
+    json.open('{')
+        .value(launch.historyId, "launch")
+        .value(momentValue(launch.started), "started")
+        .string(QString::fromLatin1(launchModeKey(launch.mode)), "mode")
+        .value(launch.servers, "servers")
+        .string(launch.summary(), "summary");
     // Counted in batch files: a normal launch's servers share its one status.
-    QJsonObject counts;
+    json.open('{', "counts");
     for (int count = 0; count < LaunchResult::Counts; ++count) {
-        counts.insert(
-            QLatin1String(countNames[count]),
-            normal ? qsizetype(countOf(launch.batchState) == count ? 1 : 0) : launch.counts[count]);
+        json.value(normal ? qint64(countOf(launch.batchState) == count ? 1 : 0)
+                          : qint64(launch.counts[count]),
+                   countNames[count]);
     }
-    QJsonArray servers;
-    QJsonArray batchFiles;
+    json.close('}');
+    auto servers = [](const BatchResult& result, const std::function<void(QStringView)>& each) {
+        // A Spawn Mode batch file's server is its whole text, as serverNamesOf reads it.
+        const QByteArray& text = result.serverText;
+        if (result.serverCount == 1 && !text.contains('\n') && !text.contains('\r')) {
+            each(decodeText(text));
+            return;
+        }
+        const ServerLines lines(decodeText(text));
+        for (QStringView server : lines)
+            each(server);
+    };
+    json.open('[', "batchFiles");
     for (const BatchResult& result : results) {
-        const QStringList names = result.servers();
-        QJsonObject file{{"batchFile", result.batchName},
-                         {"servers", QJsonArray::fromStringList(names)},
-                         {"state", result.state.text()},
-                         {"exitStatus", exitStatusValue(result.state)},
-                         {"started", momentValue(result.started)},
-                         {"ended", momentValue(result.ended)},
-                         {"lastLine", result.lastLine}};
-        batchFiles.append(file);
-        for (const QString& server : names) {
-            QJsonObject entry{{"server", server},
-                              {"batchFile", result.batchName},
-                              {"started", momentValue(result.started)},
-                              {"ended", momentValue(result.ended)}};
+        json.open('{').string(result.batchName, "batchFile").open('[', "servers");
+        servers(result, [&json](QStringView server) { json.string(server); });
+        json.close(']')
+            .string(result.state.text(), "state")
+            .value(exitStatusValue(result.state), "exitStatus")
+            .value(momentValue(result.started), "started")
+            .value(momentValue(result.ended), "ended")
+            .string(result.lastLine, "lastLine")
+            .close('}');
+    }
+    json.close(']').open('[', "results");
+    for (const BatchResult& result : results) {
+        const QJsonValue started = momentValue(result.started);
+        const QJsonValue ended = momentValue(result.ended);
+        const QString state = result.state.text();
+        servers(result, [&](QStringView server) {
+            json.open('{')
+                .string(server, "server")
+                .string(result.batchName, "batchFile")
+                .value(started, "started")
+                .value(ended, "ended");
             // A server of a combined batch file has no state of its own.
             if (!normal) {
-                entry.insert(QStringLiteral("state"), result.state.text());
-                entry.insert(QStringLiteral("exitStatus"), exitStatusValue(result.state));
-                entry.insert(QStringLiteral("lastLine"), result.lastLine);
+                json.string(state, "state")
+                    .value(exitStatusValue(result.state), "exitStatus")
+                    .string(result.lastLine, "lastLine");
             }
-            servers.append(entry);
-        }
+            json.close('}');
+        });
     }
-    return QJsonDocument(QJsonObject{{"launch", launch.historyId},
-                                     {"started", momentValue(launch.started)},
-                                     {"mode", QString::fromLatin1(launchModeKey(launch.mode))},
-                                     {"servers", launch.servers},
-                                     {"summary", launch.summary()},
-                                     {"counts", counts},
-                                     {"batchFiles", batchFiles},
-                                     {"results", servers}});
+    json.close(']').close('}').end();
 }
 
 QString textOf(const LaunchResult& launch, const QList<BatchResult>& results) {
@@ -200,7 +314,7 @@ int runResultsCommand(const QStringList& arguments, const QString& folder) {
         launch.asEnded();
     const bool allOk = launch.counts[LaunchResult::Ok] == launch.servers;
     if (json)
-        print(stdout, QString::fromUtf8(jsonOf(launch, results).toJson(QJsonDocument::Indented)));
+        writeJson(launch, results);
     else
         print(stdout, textOf(launch, results));
     return allOk ? 0 : 1;
