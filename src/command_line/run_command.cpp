@@ -357,8 +357,6 @@ class CommandLineRun {
         return status;
     }
 
-    bool json() const { return options_.json; }
-
   private:
     // The workspace's options, and over them what the command line says.
     LaunchOptions launchOptions() const {

@@ -8,8 +8,9 @@
 // `corvane run ...`, `corvane --help` and `corvane --version`: one launch without a window
 // in the workspace `folder`, as the window would launch it, waiting for every batch file
 // it started. Returns the program's exit status: 0 when every started batch file ended
-// with exit 0 (or the Run Later file was saved), 1 when any did not or the launch failed,
-// 2 for a usage error or a refusal. Needs a QCoreApplication.
+// with exit 0 (or the Run Later file was saved), 1 when any did not, or the launch was
+// stopped or failed once begun, 2 for a usage error or a launch refused before anything
+// was written. Needs a QCoreApplication.
 int runCommandLine(const QStringList& arguments, const QString& folder);
 
 // Whether the program was started for the command line rather than for its window.
