@@ -91,6 +91,7 @@ class CommandLineTest : public QObject {
     void secondRunInTheSameFolderRefused();
     void unsafeNamesRefusedUnlessAllowed();
     void atMostNAtOnce();
+    void everyEndIsSeenUnderLoad();
     void timeLimitEndsTheWholeGroup_data();
     void timeLimitEndsTheWholeGroup();
     void hangingServerTimesOut();
@@ -545,6 +546,38 @@ void CommandLineTest::atMostNAtOnce() {
     QVERIFY2(ms > 3500 && ms < 8000, qPrintable(QString::number(ms)));
     QVERIFY(QString::fromUtf8(process.readAllStandardOutput())
                 .endsWith("12 servers: 12 ok, 0 failed\n"));
+}
+
+void CommandLineTest::everyEndIsSeenUnderLoad() {
+    // A recorder writes its status and ends in one moment; a look between the two must not
+    // take a run that exited 0 for one of unknown end. Two busy loops make the moment last.
+    Workspace ws;
+    QByteArray servers;
+    for (int i = 1; i <= 2000; ++i)
+        servers += (i == 1000 ? QByteArray("victim") : "s" + QByteArray::number(i)) + '\n';
+    ws.write("collections/many.txt", servers);
+    // The victim's recorder is killed before it writes a status.
+    ws.write("scripts/one.txt",
+             "[ %s = victim ] && kill -9 $PPID $(ps -o ppid= -p $PPID)\necho %s\n");
+    std::vector<std::unique_ptr<QProcess>> load;
+    for (int i = 0; i < 2; ++i) {
+        load.push_back(std::make_unique<QProcess>());
+        load.back()->start("bash", {"-c", "while :; do :; done"});
+    }
+    for (int round = 0; round < 3; ++round) {
+        QProcess process;
+        ws.start(process, {"run", "--collection", "many", "--template", "one", "--spawn",
+                           "--max-running", "100", "--no-terminal"});
+        QVERIFY(process.waitForFinished(60000));
+        const QStringList said = lines(QString::fromUtf8(process.readAllStandardOutput()));
+        QCOMPARE(said.filter(": exit 0").size(), 1999);
+        QCOMPARE(said.filter("victim: ended, status unknown").size(), 1);
+        QCOMPARE(said.last(), QStringLiteral("2000 servers: 1999 ok, 1 failed"));
+    }
+    for (auto& loop : load) {
+        loop->kill();
+        loop->waitForFinished();
+    }
 }
 
 void CommandLineTest::timeLimitEndsTheWholeGroup_data() {
