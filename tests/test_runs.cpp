@@ -82,6 +82,8 @@ class RunsTest : public QObject {
     void diffOfOutputs();
     void historyOutlivesTheProgram();
     void historyKeepsTheNewestLaunches();
+    void busyHistoryDelaysOnlyTheWriting_data();
+    void busyHistoryDelaysOnlyTheWriting();
     void earlierLayoutsAreMigrated_data();
     void earlierLayoutsAreMigrated();
     void killedWriterLeavesASoundHistory();
@@ -655,6 +657,48 @@ void RunsTest::historyKeepsTheNewestLaunches() {
     ResultsHistory next(path);
     RecordedLaunch(ws, runs, next, {{"d", "d\n", 0}}, 10);
     QCOMPARE(next.launches().value(0).launch.historyId, 6);
+}
+
+void RunsTest::busyHistoryDelaysOnlyTheWriting_data() {
+    QTest::addColumn<bool>("heldBeforeOpening");
+    QTest::newRow("held as the launch is written") << false;
+    QTest::newRow("held before the history is opened") << true;
+}
+
+void RunsTest::busyHistoryDelaysOnlyTheWriting() {
+    // Another program (a backup, sqlite3) holds the write lock while a launch is written.
+    QFETCH(bool, heldBeforeOpening);
+    TempWorkspace ws;
+    const QString path = ws.workspace().historyFile();
+    RunList runs(kTag);
+    ResultsHistory history(path);
+    QStringList said;
+    history.notice = [&said](const QString& message) { said += message; };
+    history.report = [](const QString& message) { QFAIL(qPrintable(message)); };
+    if (!heldBeforeOpening)
+        QVERIFY(history.launches().isEmpty());  // opened, and the file made
+    else
+        ResultsHistory(path).launches();
+    sqlite3* other = nullptr;
+    QCOMPARE(sqlite3_open(QFile::encodeName(path).constData(), &other), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    QElapsedTimer taken;
+    taken.start();
+    const RecordedLaunch launch(ws, runs, history, {{"a", "one\n", 0}, {"b", "two\n", 3}});
+    QVERIFY2(taken.elapsed() < 500, qPrintable(QString::number(taken.elapsed())));
+    QVERIFY(history.pending());
+    QCOMPARE(said.size(), 1);
+    QVERIFY2(said[0].contains("is busy"), qPrintable(said[0]));
+    QTest::qWait(1000);  // still held: tried again, kept
+    QVERIFY(history.pending());
+    QCOMPARE(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(other);
+    // Written once the file is free, with the runs' true states; earlier launches stay.
+    QTRY_VERIFY(!history.pending());
+    QCOMPARE(said.size(), 2);
+    ResultsHistory reader(path);
+    QCOMPARE(reader.launches().value(0).launch.summary(), QStringLiteral("1 ok \u00b7 1 failed"));
+    QCOMPARE(reader.output(history.idOf(launch.number), 1), QStringLiteral("two\n"));
 }
 
 void RunsTest::earlierLayoutsAreMigrated_data() {

@@ -38,6 +38,14 @@ Launcher::Launcher(const Workspace& workspace, Platform& platform)
     history_.report = [this](const QString& message) {
         platform_.showMessage(kApplicationTitle, message);
     };
+    // A busy history must not hold up a launch with a box to answer: during a launch the
+    // note goes to the log box, between launches to a message.
+    history_.notice = [this](const QString& message) {
+        if (launching_)
+            launching_->appendLogText(message + kLineEnd);
+        else
+            platform_.showMessage(kApplicationTitle, message);
+    };
     look_.setSingleShot(true);
     look_.setInterval(kSlotLookMs);
     look_.callOnTimeout([this] {
@@ -62,6 +70,8 @@ Launcher::Launcher(const Workspace& workspace, Platform& platform)
 }
 
 void Launcher::run(LaunchRequest request, LaunchProgress& progress) {
+    launching_ = &progress;
+    const auto done = qScopeGuard([this] { launching_ = nullptr; });
     Launch launch{request, progress};
     const std::optional<double> delayMs = startDelayMs(launch.delayText(), QLocale());
     if (!delayMs)
@@ -145,6 +155,8 @@ void Launcher::CleanupTemp() {
 void Launcher::emptyTempAtExit() {
     runs_.lookAtRunning();
     recordChanges();
+    // What a busy history still keeps, with a bounded wait: the window is gone already.
+    history_.finish(kExitHistoryWaitMs);
     removeFilesIn(workspace_.tempFolder());
 }
 

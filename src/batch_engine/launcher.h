@@ -53,6 +53,7 @@ class Launcher {
     RunWatch& watch() { return watch_; }
     // The results of the launches, kept across program runs.
     ResultsHistory& history() { return history_; }
+    static constexpr int kExitHistoryWaitMs = 2000;
     // Writes what became known of the runs since the last time into the history.
     void recordChanges() { history_.recordChanges(runs_); }
 
@@ -64,6 +65,7 @@ class Launcher {
     void emptyTempAtExit();
 
   private:
+    LaunchProgress* launching_ = nullptr;  // the progress of the launch under way
     // The working values of one launch.
     struct Launch {
         Launch(const LaunchRequest& request, LaunchProgress& progress)

@@ -321,7 +321,12 @@ class CommandLineRun {
         : options_(options),
           workspace_(workspace),
           launcher_(workspace, platform),
-          platform_(platform) {}
+          platform_(platform) {
+        // The log box's text is not printed here: a busy history says so on stderr.
+        launcher_.history().notice = [](const QString& message) {
+            printLine(stderr, kPrefix + message);
+        };
+    }
 
     int run() {
         watchSignals();
@@ -348,6 +353,8 @@ class CommandLineRun {
         launcher_.run(std::move(request), progress_);
         if (options_.mode != LaunchMode::RunLater)
             waitForRuns();
+        // A backup that holds the history for a few seconds loses nothing of the launch.
+        launcher_.history().finish(30000);
         const int status = progress_.stop || failedFiles_ > 0 ? 1 : 0;
         if (options_.json)
             printJson(status);

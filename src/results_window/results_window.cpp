@@ -381,7 +381,8 @@ void ResultsWindow::ClearHistoryClick() {
                                                "they are."),
                                 QStringLiteral("&Clear history"), QStringLiteral("Cancel")))
         return;
-    history_.clear();
+    if (!history_.clear())
+        return;
     earlierReadAt_ = -1;
     showNewest();
 }

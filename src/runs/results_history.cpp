@@ -173,7 +173,10 @@ class Use {
 }  // namespace
 
 ResultsHistory::ResultsHistory(QString path, int keepLaunches, Access access)
-    : path_(std::move(path)), keep_(keepLaunches), readOnly_(access == Access::ReadOnly) {}
+    : path_(std::move(path)), keep_(keepLaunches), readOnly_(access == Access::ReadOnly) {
+    retry_.setSingleShot(true);
+    retry_.callOnTimeout([this] { flush(); });
+}
 
 ResultsHistory::~ResultsHistory() {
     closeDatabase();
@@ -278,6 +281,7 @@ bool ResultsHistory::open() {
     if (tried_)
         return db_ != nullptr;
     tried_ = true;
+    busy_ = false;
     try {
         // The version is read before anything is written: a file of a later version is
         // left byte for byte, its journal mode and tables included.
@@ -296,7 +300,7 @@ bool ResultsHistory::open() {
             closeDatabase();
         }
         openFile(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-        sqlite3_busy_timeout(db_, 5000);
+        sqlite3_busy_timeout(db_, waitMs_);
         // Set before the first table is made, it holds for a new file. With a write-ahead
         // log a commit is one write and no sync, and a crash loses only what was not
         // committed.
@@ -307,6 +311,14 @@ bool ResultsHistory::open() {
         onDisk_ = true;
         return true;
     } catch (const HistoryError& error) {
+        if (!readOnly_ && isPassing(error.code)) {
+            // Held by another program as it was opened: opened again with the next write.
+            closeDatabase();
+            tried_ = false;
+            busy_ = true;
+            lastProblem_ = error.message();
+            return false;
+        }
         const bool broken = error.code == SQLITE_NOTADB || error.code == SQLITE_CORRUPT;
         failed(QStringLiteral("The results history %1 cannot be %2: %3.")
                    .arg(path_, broken ? QStringLiteral("read") : QStringLiteral("opened"),
@@ -348,9 +360,9 @@ void ResultsHistory::useMemory() {
     db_ = nullptr;
 }
 
-void ResultsHistory::transaction(const std::function<void()>& body) {
+ResultsHistory::Outcome ResultsHistory::transaction(const std::function<void()>& body) {
     if (!open())
-        return;
+        return busy_ ? Outcome::Busy : Outcome::Failed;
     try {
         exec("BEGIN IMMEDIATE");
         try {
@@ -360,169 +372,248 @@ void ResultsHistory::transaction(const std::function<void()>& body) {
             sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
             throw;
         }
+        return Outcome::Written;
     } catch (const HistoryError& error) {
+        // Held by another program for a moment, or out of room: written later.
+        if (onDisk_ && isPassing(error.code)) {
+            lastProblem_ = error.message();
+            return Outcome::Busy;
+        }
         if (onDisk_) {
             failed(QStringLiteral("The results history %1 cannot be written: %2.")
                        .arg(path_, error.message()),
                    error.code);
         }
+        return Outcome::Failed;
     }
 }
 
-void ResultsHistory::addLaunch(RunList& runs, int launch) {
+bool ResultsHistory::isPassing(int code) {
+    return code == SQLITE_BUSY || code == SQLITE_LOCKED || code == SQLITE_FULL;
+}
+
+ResultsHistory::Stored ResultsHistory::insertLaunch(RunList& runs, int launch) {
     const RunList::Range range = runs.launchRuns(launch);
-    if (range.count == 0)
+    const LaunchResult counted = launchOf(runs, launch);
+    {
+        const Use insert(prepare(insertLaunch_,
+                                 "INSERT INTO launches(program_run, started_ms, mode, servers, "
+                                 "ok, failed, timed_out, ended_by_user, not_started, running, "
+                                 "waiting) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        bindText(*insert, 1, runs.tag().toUtf8());
+        bindMoment(*insert, 2,
+                   counted.started.isValid() ? counted.started : QDateTime::currentDateTime());
+        sqlite3_bind_text(*insert, 3, launchModeKey(counted.mode), -1, SQLITE_STATIC);
+        sqlite3_bind_int64(*insert, 4, counted.servers);
+        for (int count = 0; count < LaunchResult::Counts; ++count)
+            sqlite3_bind_int64(*insert, 5 + count, counted.counts[count]);
+        done(*insert);
+    }
+    const qint64 id = sqlite3_last_insert_rowid(db_);
+    const Use insert(prepare(insertRun_,
+                             "INSERT INTO runs(launch, place, batch, server_count, state, "
+                             "started_ms) VALUES(?, ?, ?, ?, ?, ?)"));
+    const Use text(prepare(insertServers_, "INSERT INTO servers(run, text) VALUES(?, ?)"));
+    qint64 firstRun = 0;
+    for (qsizetype place = 0; place < range.count; ++place) {
+        const Run& run = runs.runs()[range.first + place];
+        sqlite3_bind_int64(*insert, 1, id);
+        sqlite3_bind_int64(*insert, 2, place);
+        bindText(*insert, 3, fileNameOf(run.batchPath));
+        sqlite3_bind_int64(*insert, 4, run.serverCount);
+        sqlite3_bind_text(*insert, 5, stateName(runs.finalState(range.first + place).kind), -1,
+                          SQLITE_STATIC);
+        bindMoment(*insert, 6, run.started);
+        done(*insert);
+        sqlite3_reset(*insert);
+        const qint64 runId = sqlite3_last_insert_rowid(db_);
+        // Appended in one transaction, a launch's runs are numbered one after another.
+        if (place == 0)
+            firstRun = runId;
+        else if (runId != firstRun + place)
+            throw HistoryError(QStringLiteral("the runs of a launch are not numbered in order"));
+        sqlite3_bind_int64(*text, 1, runId);
+        sqlite3_bind_text64(*text, 2, run.serverText.constData(),
+                            static_cast<sqlite3_uint64>(run.serverText.size()), SQLITE_STATIC,
+                            SQLITE_UTF8);
+        done(*text);
+        sqlite3_reset(*text);
+    }
+    // The oldest launches beyond those kept go with this one.
+    const QByteArray keep = QByteArray::number(keep_);
+    const QByteArray old =
+        "(SELECT id FROM launches ORDER BY id DESC LIMIT -1 OFFSET " + keep + ")";
+    const QByteArray oldRuns = "(SELECT id FROM runs WHERE launch IN " + old + ")";
+    const QByteArray prune = "DELETE FROM servers WHERE run IN " + oldRuns +
+                             ";DELETE FROM outputs WHERE run IN " + oldRuns +
+                             ";DELETE FROM runs WHERE launch IN " + old +
+                             ";DELETE FROM launches WHERE id IN " + old + ";";
+    const qint64 before = sqlite3_total_changes64(db_);
+    exec(prune.constData());
+    // What the pruned launches took goes back to the file system.
+    if (sqlite3_total_changes64(db_) != before)
+        exec("PRAGMA incremental_vacuum");
+    return Stored{id, firstRun, counted};
+}
+
+void ResultsHistory::writeRun(RunList& runs, qsizetype index, const Stored& stored,
+                              const QString& output) {
+    const Run& run = runs.runs()[index];
+    const qint64 runId = stored.firstRun + index - runs.launchRuns(run.launch).first;
+    const RunState state = runs.finalState(index);
+    if (!state.final()) {
+        const Use update(prepare(started_,
+                                 "UPDATE runs SET batch = ?, state = ?, started_ms = ? "
+                                 "WHERE id = ?"));
+        bindText(*update, 1, fileNameOf(run.batchPath));
+        sqlite3_bind_text(*update, 2, stateName(state.kind), -1, SQLITE_STATIC);
+        bindMoment(*update, 3, run.started);
+        sqlite3_bind_int64(*update, 4, runId);
+        done(*update);
         return;
-    transaction([&] {
-        const LaunchResult counted = launchOf(runs, launch);
-        {
-            const Use insert(prepare(insertLaunch_,
-                                     "INSERT INTO launches(program_run, started_ms, mode, servers, "
-                                     "ok, failed, timed_out, ended_by_user, not_started, running, "
-                                     "waiting) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-            bindText(*insert, 1, runs.tag().toUtf8());
-            bindMoment(*insert, 2,
-                       counted.started.isValid() ? counted.started : QDateTime::currentDateTime());
-            sqlite3_bind_text(*insert, 3, launchModeKey(counted.mode), -1, SQLITE_STATIC);
-            sqlite3_bind_int64(*insert, 4, counted.servers);
-            for (int count = 0; count < LaunchResult::Counts; ++count)
-                sqlite3_bind_int64(*insert, 5 + count, counted.counts[count]);
-            done(*insert);
-        }
-        const qint64 id = sqlite3_last_insert_rowid(db_);
-        const Use insert(prepare(insertRun_,
-                                 "INSERT INTO runs(launch, place, batch, server_count, state, "
-                                 "started_ms) VALUES(?, ?, ?, ?, ?, ?)"));
-        const Use text(prepare(insertServers_, "INSERT INTO servers(run, text) VALUES(?, ?)"));
-        qint64 firstRun = 0;
-        for (qsizetype place = 0; place < range.count; ++place) {
-            const Run& run = runs.runs()[range.first + place];
-            sqlite3_bind_int64(*insert, 1, id);
-            sqlite3_bind_int64(*insert, 2, place);
-            bindText(*insert, 3, fileNameOf(run.batchPath));
-            sqlite3_bind_int64(*insert, 4, run.serverCount);
-            sqlite3_bind_text(*insert, 5, stateName(runs.finalState(range.first + place).kind), -1,
-                              SQLITE_STATIC);
-            bindMoment(*insert, 6, run.started);
-            done(*insert);
-            sqlite3_reset(*insert);
-            const qint64 runId = sqlite3_last_insert_rowid(db_);
-            // Appended in one transaction, a launch's runs are numbered one after another.
-            if (place == 0)
-                firstRun = runId;
-            else if (runId != firstRun + place)
-                throw HistoryError(
-                    QStringLiteral("the runs of a launch are not numbered in order"));
-            sqlite3_bind_int64(*text, 1, runId);
-            sqlite3_bind_text64(*text, 2, run.serverText.constData(),
-                                static_cast<sqlite3_uint64>(run.serverText.size()), SQLITE_STATIC,
-                                SQLITE_UTF8);
-            done(*text);
-            sqlite3_reset(*text);
-        }
-        // The oldest launches beyond those kept go with this one.
-        const QByteArray keep = QByteArray::number(keep_);
-        const QByteArray old =
-            "(SELECT id FROM launches ORDER BY id DESC LIMIT -1 OFFSET " + keep + ")";
-        const QByteArray oldRuns = "(SELECT id FROM runs WHERE launch IN " + old + ")";
-        const QByteArray prune = "DELETE FROM servers WHERE run IN " + oldRuns +
-                                 ";DELETE FROM outputs WHERE run IN " + oldRuns +
-                                 ";DELETE FROM runs WHERE launch IN " + old +
-                                 ";DELETE FROM launches WHERE id IN " + old + ";";
-        const qint64 before = sqlite3_total_changes64(db_);
-        exec(prune.constData());
-        // What the pruned launches took goes back to the file system.
-        if (sqlite3_total_changes64(db_) != before)
-            exec("PRAGMA incremental_vacuum");
-        ids_.insert(launch, Stored{id, firstRun, counted});
-    });
-    runs.changesWritten(launch);
+    }
+    const Use update(prepare(ended_,
+                             "UPDATE runs SET batch = ?, state = ?, exit_status = ?, "
+                             "started_ms = ?, ended_ms = ?, last_line = ?, digest = ? "
+                             "WHERE id = ?"));
+    bindText(*update, 1, fileNameOf(run.batchPath));
+    sqlite3_bind_text(*update, 2, stateName(state.kind), -1, SQLITE_STATIC);
+    sqlite3_bind_int(*update, 3, state.exitStatus);
+    bindMoment(*update, 4, run.started);
+    bindMoment(*update, 5, run.ended);
+    bindText(*update, 6, run.lastLine.toUtf8());
+    sqlite3_bind_blob(*update, 7, run.outputDigest.constData(),
+                      static_cast<int>(run.outputDigest.size()), SQLITE_STATIC);
+    sqlite3_bind_int64(*update, 8, runId);
+    done(*update);
+    const Use written(
+        prepare(insertOutput_, "INSERT OR REPLACE INTO outputs(run, text) VALUES(?, ?)"));
+    sqlite3_bind_int64(*written, 1, runId);
+    bindText(*written, 2, output.toUtf8());
+    done(*written);
+}
+
+void ResultsHistory::addLaunch(RunList& runs, int launch) {
+    if (runs.launchRuns(launch).count == 0)
+        return;
+    pendingLaunches_.append(launch);
+    recordChanges(runs);
 }
 
 void ResultsHistory::recordChanges(RunList& runs) {
+    runs_ = &runs;
     const QList<RunList::Change> changes = runs.takeChanged();
-    if (changes.isEmpty())
-        return;
     // Each run once, as it stands now; what ended is read first, whatever becomes of the
-    // history. The summaries of their launches move with each change.
-    QList<qsizetype> changed;
-    QList<QString> outputs;
+    // history. The summaries of the launches written move with each change; a launch not
+    // written yet is counted as it stands when it is.
     QHash<qsizetype, RunState> nextWas;  // of the runs seen, walking back from the last change
-    QSet<int> launches;
     for (qsizetype i = changes.size() - 1; i >= 0; --i) {
         const qsizetype index = changes[i].index;
         const Run& run = runs.runs()[index];
         const auto stored = ids_.find(run.launch);
-        if (stored == ids_.end())
+        if (stored == ids_.end() && !pendingLaunches_.contains(run.launch))
             continue;
         // What the run became: the state before its next change, or its state now.
         const auto next = nextWas.constFind(index);
         const bool last = next == nextWas.constEnd();
         const RunState became = last ? runs.finalState(index) : *next;
         nextWas.insert(index, changes[i].was);
-        stored->counted.counts[countOf(changes[i].was)] -= run.serverCount;
-        stored->counted.counts[countOf(became)] += run.serverCount;
-        launches.insert(run.launch);
+        if (stored != ids_.end()) {
+            stored->counted.counts[countOf(changes[i].was)] -= run.serverCount;
+            stored->counted.counts[countOf(became)] += run.serverCount;
+            pendingCounts_.insert(run.launch);
+        }
         if (!last)
             continue;
-        changed.append(index);
-        outputs.append(QString());
+        QString& output = pendingRuns_[index];
         if (runs.finalState(index).final()) {
             bool whole = false;
-            outputs.back() = runs.output(index, RunList::kShownOutputBytes, &whole);
-            runs.noteOutcome(index, outputs.back(), whole);
+            output = runs.output(index, RunList::kShownOutputBytes, &whole);
+            runs.noteOutcome(index, output, whole);
         }
     }
-    transaction([&] {
-        for (qsizetype i = 0; i < changed.size(); ++i) {
-            const qsizetype index = changed[i];
-            const Run& run = runs.runs()[index];
-            const qint64 runId =
-                ids_.value(run.launch).firstRun + index - runs.launchRuns(run.launch).first;
-            const RunState state = runs.finalState(index);
-            if (!state.final()) {
-                const Use update(prepare(started_,
-                                         "UPDATE runs SET batch = ?, state = ?, started_ms = ? "
-                                         "WHERE id = ?"));
-                bindText(*update, 1, fileNameOf(run.batchPath));
-                sqlite3_bind_text(*update, 2, stateName(state.kind), -1, SQLITE_STATIC);
-                bindMoment(*update, 3, run.started);
-                sqlite3_bind_int64(*update, 4, runId);
-                done(*update);
-                continue;
-            }
-            const Use update(prepare(ended_,
-                                     "UPDATE runs SET batch = ?, state = ?, exit_status = ?, "
-                                     "started_ms = ?, ended_ms = ?, last_line = ?, digest = ? "
-                                     "WHERE id = ?"));
-            bindText(*update, 1, fileNameOf(run.batchPath));
-            sqlite3_bind_text(*update, 2, stateName(state.kind), -1, SQLITE_STATIC);
-            sqlite3_bind_int(*update, 3, state.exitStatus);
-            bindMoment(*update, 4, run.started);
-            bindMoment(*update, 5, run.ended);
-            bindText(*update, 6, run.lastLine.toUtf8());
-            sqlite3_bind_blob(*update, 7, run.outputDigest.constData(),
-                              static_cast<int>(run.outputDigest.size()), SQLITE_STATIC);
-            sqlite3_bind_int64(*update, 8, runId);
-            done(*update);
-            const Use output(
-                prepare(insertOutput_, "INSERT OR REPLACE INTO outputs(run, text) VALUES(?, ?)"));
-            sqlite3_bind_int64(*output, 1, runId);
-            bindText(*output, 2, outputs[i].toUtf8());
-            done(*output);
+    flush();
+}
+
+void ResultsHistory::flush() {
+    if (!runs_ ||
+        (pendingLaunches_.isEmpty() && pendingRuns_.isEmpty() && pendingCounts_.isEmpty()))
+        return;
+    RunList& runs = *runs_;
+    QHash<int, Stored> added;
+    const Outcome outcome = transaction([&] {
+        added.clear();  // a transaction tried again in memory begins anew
+        for (int launch : std::as_const(pendingLaunches_))
+            added.insert(launch, insertLaunch(runs, launch));
+        for (auto run = pendingRuns_.cbegin(); run != pendingRuns_.cend(); ++run) {
+            const int launch = runs.runs()[run.key()].launch;
+            const auto stored = added.constFind(launch);
+            if (stored != added.constEnd())
+                writeRun(runs, run.key(), *stored, run.value());
+            else if (ids_.contains(launch))
+                writeRun(runs, run.key(), ids_[launch], run.value());
         }
-        for (int launch : launches) {
-            const Stored& stored = ids_[launch];
+        for (int launch : std::as_const(pendingCounts_)) {
+            const auto stored = ids_.constFind(launch);
+            if (stored == ids_.constEnd())
+                continue;
             const Use update(prepare(counted_,
                                      "UPDATE launches SET ok = ?, failed = ?, timed_out = ?, "
                                      "ended_by_user = ?, not_started = ?, running = ?, "
                                      "waiting = ? WHERE id = ?"));
             for (int count = 0; count < LaunchResult::Counts; ++count)
-                sqlite3_bind_int64(*update, 1 + count, stored.counted.counts[count]);
-            sqlite3_bind_int64(*update, 8, stored.id);
+                sqlite3_bind_int64(*update, 1 + count, stored->counted.counts[count]);
+            sqlite3_bind_int64(*update, 8, stored->id);
             done(*update);
         }
     });
+    if (outcome == Outcome::Busy) {
+        // Kept, and tried again in a while: starts and states go on meanwhile.
+        if (!busyNoted_ && notice) {
+            notice(QStringLiteral("The results history %1 is busy (%2); the results are kept "
+                                  "and written once it is free.")
+                       .arg(path_, lastProblem_));
+        }
+        busyNoted_ = true;
+        if (!retry_.isActive())
+            retry_.start(kRetryMs);
+        return;
+    }
+    retry_.stop();
+    if (outcome == Outcome::Failed) {
+        // Gone over to memory: what was pending goes there instead, once.
+        if (!onDisk_ && db_ && !std::exchange(retryingInMemory_, true)) {
+            flush();
+            retryingInMemory_ = false;
+        }
+        return;
+    }
+    ids_.insert(added);
+    pendingLaunches_.clear();
+    pendingRuns_.clear();
+    pendingCounts_.clear();
+    if (std::exchange(busyNoted_, false) && notice)
+        notice(QStringLiteral("The results history %1 is free again; every result is written.")
+                   .arg(path_));
+}
+
+bool ResultsHistory::finish(int waitMs) {
+    if (db_)
+        sqlite3_busy_timeout(db_, waitMs);
+    waitMs_ = waitMs;
+    flush();
+    waitMs_ = kBusyWaitMs;
+    if (db_)
+        sqlite3_busy_timeout(db_, kBusyWaitMs);
+    const bool written = pendingLaunches_.isEmpty() && pendingRuns_.isEmpty();
+    if (!written && report) {
+        report(QStringLiteral("%1 launch(es) and the states of %2 batch file(s) could not be "
+                              "written to the results history %3: %4.")
+                   .arg(pendingLaunches_.size())
+                   .arg(pendingRuns_.size())
+                   .arg(path_, lastProblem_));
+    }
+    return written;
 }
 
 bool ResultsHistory::query(const char* sql, const std::function<void(sqlite3_stmt*)>& bind,
@@ -612,11 +703,20 @@ QString ResultsHistory::output(qint64 launchId, qsizetype place) {
     return text;
 }
 
-void ResultsHistory::clear() {
-    transaction([&] {
+bool ResultsHistory::clear() {
+    const Outcome outcome = transaction([&] {
         exec(
             "DELETE FROM servers; DELETE FROM outputs; DELETE FROM runs; DELETE FROM launches;"
             "PRAGMA incremental_vacuum;");
     });
+    if (outcome == Outcome::Busy) {
+        if (report)
+            report(QStringLiteral("The results history %1 is busy (%2), and was not cleared. "
+                                  "Try again in a moment.")
+                       .arg(path_, lastProblem_));
+        return false;
+    }
     ids_.clear();
+    pendingCounts_.clear();
+    return true;
 }

@@ -2,7 +2,9 @@
 
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
+#include <QTimer>
 #include <functional>
 
 #include "runs/launch_results.h"
@@ -15,9 +17,11 @@ struct sqlite3_stmt;
 // runs of the program: each launch, its batch files, their states, exit statuses, start
 // and end times and outputs (the last MiB, cleaned, as Results shows it). A state is
 // written as it becomes known, one transaction for each look, so that a crash loses at
-// most what was still running. A file that cannot be opened or read is reported once,
-// a corrupt one renamed aside, and the history then lasts for this program run only: a
-// launch never fails because of it.
+// most what was still running. A file held by another program for a moment, or on a full
+// disk, only delays the writing: what could not be written is kept and tried again every
+// few hundred milliseconds, never waiting long on the caller. A file that cannot be
+// opened or read is reported once, a corrupt one renamed aside, and the history then lasts
+// for this program run only: a launch never fails because of it.
 class ResultsHistory {
   public:
     static constexpr int kDefaultKeepLaunches = 100;
@@ -36,6 +40,8 @@ class ResultsHistory {
 
     // Told of a history that cannot be used, once.
     std::function<void(const QString& message)> report;
+    // Told, without waiting for an answer, when the file is busy and when it is free again.
+    std::function<void(const QString& message)> notice;
     // Launches beyond the newest `count` are removed as the next launch is written.
     void setKeepLaunches(int count) { keep_ = count; }
     // False once the file could not be used, and the history lasts for this run only.
@@ -62,11 +68,23 @@ class ResultsHistory {
     QList<BatchResult> results(qint64 launchId, bool asEnded);
     // What a batch file showed, as far as it was kept.
     QString output(qint64 launchId, qsizetype place);
-    // Removes every launch.
-    void clear();
+    // Removes every launch; false, reported, when the file is busy.
+    bool clear();
+    // Writes what is still kept, waiting at most `waitMs` for a busy file; what could not
+    // be written is reported. False then.
+    bool finish(int waitMs);
+    // Launches or states kept for writing.
+    bool pending() const { return !pendingLaunches_.isEmpty() || !pendingRuns_.isEmpty(); }
 
   private:
     bool open();
+    enum class Outcome { Written, Busy, Failed };
+    struct Stored;
+    Stored insertLaunch(RunList& runs, int launch);
+    void writeRun(RunList& runs, qsizetype index, const Stored& stored, const QString& output);
+    // Writes what is kept, in one transaction.
+    void flush();
+    static bool isPassing(int code);
     void openFile(int flags);
     // Brings a file of an earlier layout, `version`, to this one, step by step.
     void migrate(int version);
@@ -80,9 +98,9 @@ class ResultsHistory {
     // false, reported once, when it fails.
     bool query(const char* sql, const std::function<void(sqlite3_stmt*)>& bind,
                const std::function<void(sqlite3_stmt*)>& row);
-    // Runs `body` in a transaction; a failure rolls it back, is reported, and the history
-    // goes on in memory.
-    void transaction(const std::function<void()>& body);
+    // Runs `body` in a transaction; a failure rolls it back. A busy or full file is Busy;
+    // any other failure is reported, and the history goes on in memory.
+    Outcome transaction(const std::function<void()>& body);
     // Goes on in memory after a failure, reported once; a file that is not a database or is
     // corrupt (`code`) is renamed aside.
     void failed(const QString& what, int code);
@@ -103,6 +121,20 @@ class ResultsHistory {
         LaunchResult counted;
     };
     QHash<int, Stored> ids_;
+    // Kept until written: launches of the run list, its runs (with the output of those
+    // that ended), and the launches whose counts changed.
+    static constexpr int kBusyWaitMs = 50;
+    static constexpr int kRetryMs = 250;
+    RunList* runs_ = nullptr;
+    QList<int> pendingLaunches_;
+    QHash<qsizetype, QString> pendingRuns_;
+    QSet<int> pendingCounts_;
+    QTimer retry_;
+    QString lastProblem_;
+    int waitMs_ = kBusyWaitMs;
+    bool busy_ = false;  // the last open found the file busy
+    bool busyNoted_ = false;
+    bool retryingInMemory_ = false;
     sqlite3_stmt* insertLaunch_ = nullptr;
     sqlite3_stmt* insertRun_ = nullptr;
     sqlite3_stmt* insertServers_ = nullptr;
