@@ -181,6 +181,7 @@ class MainWindowTest : public QObject {
 
     void aboutWindowLifecycle();
     void resultsWindow();
+    void busyHistoryNeverHoldsALaunch();
     void retryWithRunsStillGoing();
     void unsafeNamesAskFirst();
     void optionsDialog();
@@ -1172,6 +1173,30 @@ void MainWindowTest::resultsWindow() {
     QVERIFY(!results->isVisible());
     p.action("MenuResults")->trigger();
     QCOMPARE(p.form->resultsWindow(), results);  // one window, made once
+}
+
+void MainWindowTest::busyHistoryNeverHoldsALaunch() {
+    Program p;
+    QVERIFY(p.load());
+    p.launchSpawn(QStringLiteral("alpha"));  // the history made
+    // Another program holds the history's write lock, as sqlite3 or a backup would.
+    QProcess holder;
+    holder.start("sqlite3", {p.ws->path("logs/results.sqlite")});
+    holder.write("BEGIN IMMEDIATE;\nSELECT 'held';\n");
+    QVERIFY(holder.waitForReadyRead(5000));
+    QElapsedTimer click;
+    click.start();
+    const qsizetype before = p.platform.eventsOf(RecordingPlatform::Kind::Start).size();
+    p.launchSpawn(QStringLiteral("beta\ngamma"));
+    QVERIFY2(click.elapsed() < 300, qPrintable(QString::number(click.elapsed())));
+    QCOMPARE(p.platform.eventsOf(RecordingPlatform::Kind::Start).size(), before + 2);
+    // Said in the log box, not in a box to answer; written once the file is free.
+    QVERIFY(p.box("LogText")->toPlainText().contains("is busy (database is locked)"));
+    QCOMPARE(p.platform.messages(), QStringList{});
+    holder.write("COMMIT;\n");
+    holder.closeWriteChannel();
+    QVERIFY(holder.waitForFinished(5000));
+    QTRY_COMPARE(ResultsHistory(p.ws->path("logs/results.sqlite")).launches().size(), 2);
 }
 
 void MainWindowTest::retryWithRunsStillGoing() {
