@@ -542,7 +542,6 @@ void ResultsHistory::flush() {
     RunList& runs = *runs_;
     QHash<int, Stored> added;
     const Outcome outcome = transaction([&] {
-        added.clear();  // a transaction tried again in memory begins anew
         for (int launch : std::as_const(pendingLaunches_))
             added.insert(launch, insertLaunch(runs, launch));
         for (auto run = pendingRuns_.cbegin(); run != pendingRuns_.cend(); ++run) {
