@@ -50,7 +50,8 @@ class ResultsHistory {
     // Launch `launch` of the run list, with all its runs as they stand.
     void addLaunch(RunList& runs, int launch);
     // The runs of the list whose state changed since the last call, in one transaction;
-    // a run that has ended with its output, which the list also notes.
+    // a run that has ended with its output, which the list also notes. What a busy file
+    // does not take is written later from `runs`, which outlives this history.
     void recordChanges(RunList& runs);
     // The history's id of launch `launch` of this program run; 0 when it holds none.
     qint64 idOf(int launch) const { return ids_.value(launch).id; }
