@@ -22,10 +22,12 @@ bool processAlive(qint64 pid) {
     return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
 }
 
-// The number a small file holds, as the recorder writes it.
-std::optional<qint64> numberIn(const QString& path) {
+// The number a small file holds, as the recorder writes it; `written`, when the file was
+// last written (invalid when there is no file).
+std::optional<qint64> numberIn(const QString& path, QDateTime* written = nullptr) {
     bool number = false;
-    const qint64 value = QString::fromLatin1(readFileTail(path, 64)).trimmed().toLongLong(&number);
+    const qint64 value =
+        QString::fromLatin1(readFileTail(path, 64, nullptr, written)).trimmed().toLongLong(&number);
     return number ? std::optional(value) : std::nullopt;
 }
 
@@ -215,15 +217,7 @@ RunState RunList::state(qsizetype index) {
         // noted its process, the process the program started stands for it. The status
         // is read first: for a run that has ended it is all there is to read.
         QDateTime written;
-        auto status = [&]() -> std::optional<qint64> {
-            bool number = false;
-            const qint64 value =
-                QString::fromLatin1(readFileTail(run.statusPath(), 64, nullptr, &written))
-                    .trimmed()
-                    .toLongLong(&number);
-            return number ? std::optional(value) : std::nullopt;
-        };
-        std::optional<qint64> exitStatus = status();
+        std::optional<qint64> exitStatus = numberIn(run.statusPath(), &written);
         const bool statusThere = written.isValid();
         std::optional<qint64> recorder;
         auto recorderAlive = [&] {
@@ -239,7 +233,7 @@ RunState RunList::state(qsizetype index) {
         } else if (!recorderAlive()) {
             // Gone, maybe since the status was read: it writes its status and ends in one
             // moment, so the status is read once more before the run counts as unknown.
-            exitStatus = status();
+            exitStatus = numberIn(run.statusPath(), &written);
             gone = true;
         }
         if (gone && exitStatus) {
