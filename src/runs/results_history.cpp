@@ -252,8 +252,7 @@ void ResultsHistory::openFile(int flags) {
 void ResultsHistory::migrate(int version) {
     if (version == kSchemaVersion)
         return;
-    exec("BEGIN IMMEDIATE");
-    try {
+    inTransaction([&] {
         const bool fresh = version == 0 && intPragma("SELECT count(*) FROM sqlite_master") == 0;
         if (!fresh && version < 1) {
             if (intPragma("SELECT count(*) FROM pragma_table_info('launches') WHERE name = 'ok'") ==
@@ -266,12 +265,8 @@ void ResultsHistory::migrate(int version) {
         exec(kSchema);
         if (!fresh && version < 2)
             exec(kLaunchIdsNeverReused);
-        exec("PRAGMA user_version = 2");
-        exec("COMMIT");
-    } catch (...) {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
-    }
+        exec(("PRAGMA user_version = " + QByteArray::number(kSchemaVersion)).constData());
+    });
     // Space freed by a prune or a clear goes back to the file system from now on.
     if (intPragma("PRAGMA auto_vacuum") != 2)
         exec("PRAGMA auto_vacuum = INCREMENTAL; VACUUM;");
@@ -360,18 +355,22 @@ void ResultsHistory::useMemory() {
     db_ = nullptr;
 }
 
+void ResultsHistory::inTransaction(const std::function<void()>& body) {
+    exec("BEGIN IMMEDIATE");
+    try {
+        body();
+        exec("COMMIT");
+    } catch (...) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
 ResultsHistory::Outcome ResultsHistory::transaction(const std::function<void()>& body) {
     if (!open())
         return busy_ ? Outcome::Busy : Outcome::Failed;
     try {
-        exec("BEGIN IMMEDIATE");
-        try {
-            body();
-            exec("COMMIT");
-        } catch (...) {
-            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-            throw;
-        }
+        inTransaction(body);
         return Outcome::Written;
     } catch (const HistoryError& error) {
         // Held by another program for a moment, or out of room: written later.

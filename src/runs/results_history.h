@@ -102,6 +102,8 @@ class ResultsHistory {
     // Runs `body` in a transaction; a failure rolls it back. A busy or full file is Busy;
     // any other failure is reported, and the history goes on in memory.
     Outcome transaction(const std::function<void()>& body);
+    // Runs `body` between BEGIN IMMEDIATE and COMMIT, rolled back when it throws.
+    void inTransaction(const std::function<void()>& body);
     // Goes on in memory after a failure, reported once; a file that is not a database or is
     // corrupt (`code`) is renamed aside.
     void failed(const QString& what, int code);
