@@ -184,6 +184,16 @@ std::optional<Options> parse(const QStringList& arguments) {
     return options;
 }
 
+// The workspace's launch options, and over them what the command line says.
+LaunchOptions launchOptionsOf(const Options& options, const Workspace& workspace) {
+    LaunchOptions launch = readLaunchOptions(workspace.settingsFile());
+    launch.maxRunning = options.maxRunning.value_or(launch.maxRunning);
+    launch.timeoutSeconds = options.timeoutSeconds.value_or(launch.timeoutSeconds);
+    if (options.noTerminal)
+        launch.terminals = false;
+    return launch;
+}
+
 // The file NAME stands for: NAME, else NAME.txt, in `folder` (the names the window lists),
 // else a path.
 QString namedFile(const QString& name, const QString& folder, const char* what) {
@@ -317,8 +327,10 @@ QString runName(const Run& run) {
 
 class CommandLineRun {
   public:
-    CommandLineRun(const Options& options, const Workspace& workspace, Platform& platform)
+    CommandLineRun(const Options& options, const LaunchOptions& launch, const Workspace& workspace,
+                   Platform& platform)
         : options_(options),
+          launch_(launch),
           workspace_(workspace),
           launcher_(workspace, platform),
           platform_(platform) {
@@ -343,7 +355,7 @@ class CommandLineRun {
                 namedFile(options_.script, workspace_.scriptsFolder(), "template"), options_.mode,
                 options_.delay);
             request.allowUnsafeNames = options_.allowUnsafeNames;
-            request.options = launchOptions();
+            request.options = launch_;
         } catch (const OperationError& error) {
             // A file the window would refuse to load is a refusal here too.
             throw UsageError{error.message()};
@@ -365,16 +377,6 @@ class CommandLineRun {
     }
 
   private:
-    // The workspace's options, and over them what the command line says.
-    LaunchOptions launchOptions() const {
-        LaunchOptions launch = readLaunchOptions(workspace_.settingsFile());
-        launch.maxRunning = options_.maxRunning.value_or(launch.maxRunning);
-        launch.timeoutSeconds = options_.timeoutSeconds.value_or(launch.timeoutSeconds);
-        if (options_.noTerminal)
-            launch.terminals = false;
-        return launch;
-    }
-
     // After a hang-up or a closed output, standard output has nobody reading it.
     FILE* summaryStream() const {
         return stoppedBy_ == SIGPIPE || stoppedBy_ == SIGHUP ? stderr : stdout;
@@ -504,6 +506,7 @@ class CommandLineRun {
     }
 
     const Options& options_;
+    const LaunchOptions launch_;
     Workspace workspace_;
     Launcher launcher_;
     Platform& platform_;
@@ -590,14 +593,13 @@ int runCommandLine(const QStringList& arguments, const QString& folder) {
         kPrefix.chopped(2), noDisplay.isEmpty() ? QStringList{QStringLiteral("x-terminal-emulator"),
                                                               QStringLiteral("xterm")}
                                                 : QStringList{});
-    const bool terminals =
-        !options.noTerminal && readLaunchOptions(workspace.settingsFile()).terminals;
-    if (!noDisplay.isEmpty() && terminals && options.mode != LaunchMode::RunLater) {
+    const LaunchOptions launch = launchOptionsOf(options, workspace);
+    if (!noDisplay.isEmpty() && launch.terminals && options.mode != LaunchMode::RunLater) {
         printLine(stderr, kPrefix + QStringLiteral("%1, so the batch files run without terminal "
                                                    "windows; their output is kept in %2.")
                                         .arg(noDisplay, workspace.tempFolder()));
     }
-    CommandLineRun run(options, workspace, platform);
+    CommandLineRun run(options, launch, workspace, platform);
     try {
         return run.run();
     } catch (const UsageError& error) {
