@@ -82,6 +82,8 @@ class RunsTest : public QObject {
     void diffOfOutputs();
     void historyOutlivesTheProgram();
     void historyKeepsTheNewestLaunches();
+    void changesAreWrittenInGroups_data();
+    void changesAreWrittenInGroups();
     void busyHistoryDelaysOnlyTheWriting_data();
     void busyHistoryDelaysOnlyTheWriting();
     void earlierLayoutsAreMigrated_data();
@@ -477,6 +479,7 @@ struct RecordedLaunch {
         history.addLaunch(runs, number);
         runs.lookAtRunning();
         history.recordChanges(runs);
+        history.writeNow();  // as the program does a moment later
     }
     int number = 0;
 };
@@ -657,6 +660,32 @@ void RunsTest::historyKeepsTheNewestLaunches() {
     ResultsHistory next(path);
     RecordedLaunch(ws, runs, next, {{"d", "d\n", 0}}, 10);
     QCOMPARE(next.launches().value(0).launch.historyId, 6);
+}
+
+void RunsTest::changesAreWrittenInGroups_data() {
+    QTest::addColumn<int>("runCount");
+    QTest::addColumn<bool>("atOnce");
+    QTest::newRow("a small launch waits for its group") << 3 << false;
+    QTest::newRow("a thousand changes are written at once") << 1000 << true;
+}
+
+void RunsTest::changesAreWrittenInGroups() {
+    QFETCH(int, runCount);
+    QFETCH(bool, atOnce);
+    TempWorkspace ws;
+    const QString path = ws.workspace().historyFile();
+    RunList runs(kTag);
+    ResultsHistory history(path);
+    QVERIFY(history.launches().isEmpty());
+    const int number = runs.beginLaunch();
+    for (int i = 0; i < runCount; ++i)
+        runs.plan(Run{.launch = number, .serverText = "web", .serverCount = 1});
+    history.addLaunch(runs, number);
+    auto written = [&path] {
+        return ResultsHistory(path, 100, ResultsHistory::Access::ReadOnly).launches().size();
+    };
+    QCOMPARE(written(), atOnce ? 1 : 0);
+    QTRY_COMPARE_WITH_TIMEOUT(written(), 1, 1000);  // within a tenth of a second
 }
 
 void RunsTest::busyHistoryDelaysOnlyTheWriting_data() {

@@ -38,10 +38,11 @@ Launcher::Launcher(const Workspace& workspace, Platform& platform)
     history_.report = [this](const QString& message) {
         platform_.showMessage(kApplicationTitle, message);
     };
-    // A busy history must not hold up a launch with a box to answer: during a launch the
-    // note goes to the log box, between launches to a message.
+    // A busy history must not hold up a launch with a box to answer.
     history_.notice = [this](const QString& message) {
-        if (launching_)
+        if (notice)
+            notice(message);
+        else if (launching_)
             launching_->appendLogText(message + kLineEnd);
         else
             platform_.showMessage(kApplicationTitle, message);

@@ -54,6 +54,9 @@ class Launcher {
     // The results of the launches, kept across program runs.
     ResultsHistory& history() { return history_; }
     static constexpr int kExitHistoryWaitMs = 2000;
+    // Told, without an answer to wait for, when the history is busy and free again; without
+    // a receiver, the launch under way has it in its log box, and a message otherwise.
+    std::function<void(const QString& message)> notice;
     // Writes what became known of the runs since the last time into the history.
     void recordChanges() { history_.recordChanges(runs_); }
 

@@ -335,9 +335,7 @@ class CommandLineRun {
           launcher_(workspace, platform),
           platform_(platform) {
         // The log box's text is not printed here: a busy history says so on stderr.
-        launcher_.history().notice = [](const QString& message) {
-            printLine(stderr, kPrefix + message);
-        };
+        launcher_.notice = [](const QString& message) { printLine(stderr, kPrefix + message); };
     }
 
     int run() {

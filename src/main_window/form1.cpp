@@ -53,6 +53,9 @@ Form1::Form1(const Workspace& workspace, Platform& platform, QWidget* parent)
       launcher_(workspace, platform) {
     initProgramResources();
     ui_->setupUi(this);
+    // The history's writing goes on after a launch: a busy file is a line in the log box,
+    // never a box to answer.
+    launcher_.notice = [this](const QString& message) { appendLogText(message + kLineEnd); };
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     ui_->ScriptBox->installEventFilter(this);
     ui_->RunCommand->installEventFilter(this);

@@ -176,9 +176,16 @@ ResultsHistory::ResultsHistory(QString path, int keepLaunches, Access access)
     : path_(std::move(path)), keep_(keepLaunches), readOnly_(access == Access::ReadOnly) {
     retry_.setSingleShot(true);
     retry_.callOnTimeout([this] { flush(); });
+    group_.setSingleShot(true);
+    group_.setInterval(kGroupMs);
+    group_.callOnTimeout([this] { flush(); });
 }
 
 ResultsHistory::~ResultsHistory() {
+    // The last group, without waiting and without telling anyone: its owner is going.
+    report = nullptr;
+    notice = nullptr;
+    writeNow();
     closeDatabase();
 }
 
@@ -496,6 +503,7 @@ void ResultsHistory::addLaunch(RunList& runs, int launch) {
     if (runs.launchRuns(launch).count == 0)
         return;
     pendingLaunches_.append(launch);
+    grouped_ += runs.launchRuns(launch).count;  // a large launch is written as it begins
     recordChanges(runs);
 }
 
@@ -531,7 +539,17 @@ void ResultsHistory::recordChanges(RunList& runs) {
             runs.noteOutcome(index, output, whole);
         }
     }
-    flush();
+    // Written in groups: a commit costs as much as many rows, and nothing waits for it.
+    grouped_ += changes.size();
+    if (grouped_ >= kGroupChanges)
+        flush();
+    else if ((pending() || !pendingCounts_.isEmpty()) && !group_.isActive() && !retry_.isActive())
+        group_.start();
+}
+
+void ResultsHistory::writeNow() {
+    if (!retry_.isActive())
+        flush();
 }
 
 void ResultsHistory::flush() {
@@ -539,6 +557,8 @@ void ResultsHistory::flush() {
         (pendingLaunches_.isEmpty() && pendingRuns_.isEmpty() && pendingCounts_.isEmpty()))
         return;
     RunList& runs = *runs_;
+    group_.stop();
+    grouped_ = 0;
     QHash<int, Stored> added;
     const Outcome outcome = transaction([&] {
         for (int launch : std::as_const(pendingLaunches_))
@@ -638,6 +658,7 @@ bool ResultsHistory::query(const char* sql, const std::function<void(sqlite3_stm
 }
 
 QList<ResultsHistory::StoredLaunch> ResultsHistory::launches() {
+    writeNow();  // what this program run queued is read back as written
     QList<StoredLaunch> launches;
     // A normal launch's summary is its one batch file's state.
     const bool read = query(
@@ -663,6 +684,7 @@ QList<ResultsHistory::StoredLaunch> ResultsHistory::launches() {
 }
 
 QList<BatchResult> ResultsHistory::results(qint64 launchId, bool asEnded) {
+    writeNow();
     QList<BatchResult> results;
     const bool read = query(
         "SELECT r.place, r.batch, s.text, r.server_count, r.state, r.exit_status, r.started_ms, "
@@ -689,6 +711,7 @@ QList<BatchResult> ResultsHistory::results(qint64 launchId, bool asEnded) {
 }
 
 QString ResultsHistory::output(qint64 launchId, qsizetype place) {
+    writeNow();
     QString text;
     query(
         "SELECT o.text FROM runs r JOIN outputs o ON o.run = r.id WHERE r.launch = ? AND "
@@ -702,6 +725,7 @@ QString ResultsHistory::output(qint64 launchId, qsizetype place) {
 }
 
 bool ResultsHistory::clear() {
+    writeNow();  // a queued launch is cleared with the others, not written after them
     const Outcome outcome = transaction([&] {
         exec(
             "DELETE FROM servers; DELETE FROM outputs; DELETE FROM runs; DELETE FROM launches;"

@@ -15,13 +15,14 @@ struct sqlite3_stmt;
 
 // The results of every launch, kept in an SQLite database (logs/results.sqlite) across
 // runs of the program: each launch, its batch files, their states, exit statuses, start
-// and end times and outputs (the last MiB, cleaned, as Results shows it). A state is
-// written as it becomes known, one transaction for each look, so that a crash loses at
-// most what was still running. A file held by another program for a moment, or on a full
-// disk, only delays the writing: what could not be written is kept and tried again every
-// few hundred milliseconds, never waiting long on the caller. A file that cannot be
-// opened or read is reported once, a corrupt one renamed aside, and the history then lasts
-// for this program run only: a launch never fails because of it.
+// and end times and outputs (the last MiB, cleaned, as Results shows it). States are
+// queued as they become known and committed in groups (every 100 ms, or at once for each
+// 1,000 changes), so that a crash loses at most the last tenth of a second and a launch of
+// many ends is not held up by a commit for each. A file held by another program for a moment, or on
+// a full disk, only delays the writing: what could not be written is kept and tried again every few
+// hundred milliseconds, never waiting long on the caller. A file that cannot be opened or read is
+// reported once, a corrupt one renamed aside, and the history then lasts for this program run only:
+// a launch never fails because of it.
 class ResultsHistory {
   public:
     static constexpr int kDefaultKeepLaunches = 100;
@@ -53,8 +54,14 @@ class ResultsHistory {
     // a run that has ended with its output, which the list also notes. What a busy file
     // does not take is written later from `runs`, which outlives this history.
     void recordChanges(RunList& runs);
+    // Writes what is queued now, unless a busy file is being waited for.
+    void writeNow();
     // The history's id of launch `launch` of this program run; 0 when it holds none.
-    qint64 idOf(int launch) const { return ids_.value(launch).id; }
+    // Written first when it is still queued.
+    qint64 idOf(int launch) {
+        writeNow();
+        return ids_.value(launch).id;
+    }
 
     struct StoredLaunch {
         LaunchResult launch;
@@ -126,8 +133,13 @@ class ResultsHistory {
     QHash<int, Stored> ids_;
     // Kept until written: launches of the run list, its runs (with the output of those
     // that ended), and the launches whose counts changed.
-    static constexpr int kBusyWaitMs = 50;
+    static constexpr int kBusyWaitMs = 0;
     static constexpr int kRetryMs = 250;
+    // Changes are committed together: after 100 ms, or at once when 1,000 are queued.
+    static constexpr int kGroupMs = 100;
+    static constexpr qsizetype kGroupChanges = 1000;
+    QTimer group_;
+    qsizetype grouped_ = 0;
     RunList* runs_ = nullptr;
     QList<int> pendingLaunches_;
     QHash<qsizetype, QString> pendingRuns_;
