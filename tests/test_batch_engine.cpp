@@ -114,7 +114,7 @@ class BatchEngineTest : public QObject {
     void launch(bool allowUnsafeNames = false) {
         LaunchRequest request = window.request();
         request.allowUnsafeNames = allowUnsafeNames;
-        runHandler(platform, [&] { launcher->run(std::move(request), window); });
+        runHandler(platform, [&] { launchToTheEnd(*launcher, std::move(request), window); });
     }
     void fill(const QString& servers, const QString& script = QStringLiteral("ping %s")) {
         window.listBox = servers;
@@ -445,7 +445,7 @@ void BatchEngineTest::unsafeNamesStopBeforeAnythingIsWritten() {
         window.logText = QStringLiteral("earlier launch");
         fill(servers);
         try {
-            launcher->run(window.request(), window);
+            launchToTheEnd(*launcher, window.request(), window);
             QFAIL("flagged names were launched");
         } catch (const UnsafeServerNames& unsafe) {
             QStringList lines = unsafe.listing().split(u'\n');
@@ -466,7 +466,7 @@ void BatchEngineTest::unsafeNamesStopBeforeAnythingIsWritten() {
     window.mode = LaunchMode::Normal;
     LaunchRequest request = window.request();
     request.allowUnsafeNames = true;
-    launcher->run(request, window);
+    launchToTheEnd(*launcher, request, window);
     QVERIFY(ws->read("temp/temp1.bat").startsWith("\nping web01\n\nping web02; reboot\n"));
 
     // A refusal still wins over the question.

@@ -28,7 +28,6 @@ class PlatformTest : public QObject {
     void batchFileRunsAsSeparateProcess();
     void missingShellIsReported();
     void runIsRecordedOnATerminal();
-    void pauseWaitsAliveAndCanBeCut();
 };
 
 void PlatformTest::handlerErrorsBecomeMessages() {
@@ -92,24 +91,6 @@ void PlatformTest::runIsRecordedOnATerminal() {
     const QString shown = TerminalText::of(ws.read("temp/temp4.t.out"));
     QCOMPARE(shown, QStringLiteral("to stdout\nto stderr\non a terminal\n"));
     QVERIFY(ws.read("temp/temp4.t.pid").trimmed().toLongLong() > 0);
-}
-
-void PlatformTest::pauseWaitsAliveAndCanBeCut() {
-    DesktopPlatform platform;
-    int ticks = 0;
-    QTimer ticker;
-    ticker.callOnTimeout([&] { ++ticks; });
-    ticker.start(10);
-    QElapsedTimer waited;
-    waited.start();
-    platform.pause(200);
-    QVERIFY(waited.elapsed() >= 200);
-    QVERIFY(ticks >= 5);  // events went on being handled during the pause
-
-    QTimer::singleShot(50, [&] { platform.interruptPause(); });
-    waited.restart();
-    platform.pause(60000);
-    QVERIFY(waited.elapsed() < 5000);
 }
 
 QTEST_GUILESS_MAIN(PlatformTest)

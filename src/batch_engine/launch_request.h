@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <exception>
 
 #include "batch_engine/launch_options.h"
 #include "model/launch_mode.h"
@@ -30,7 +31,8 @@ class LaunchProgress {
     // end may change its copy, the launch keeps its own.
     virtual void setLogText(const QString& text) = 0;
     virtual void appendLogText(QString text) = 0;
-    // A moment in the middle of a launch to show how it stands and answer the desktop.
+    // A moment in the middle of a launch to show how it stands; the event loop draws it
+    // when the launch next gives it back.
     virtual void keepAlive() = 0;
     // While a launch can be stopped, the front end offers it; its word is then read
     // before each start.
@@ -40,6 +42,10 @@ class LaunchProgress {
     virtual void started(const Run& run) = 0;
     // The Run Later file is complete under its name.
     virtual void savedForLater(const QString& path) = 0;
+    // The launch has ended: done, stopped, or failed with `failure` after start() had
+    // returned (what fails earlier is thrown by start() instead). Told once, possibly
+    // before start() returns.
+    virtual void finished(std::exception_ptr failure) = 0;
 };
 
 // What the template box holds until the user writes or picks a template.

@@ -30,22 +30,34 @@ class LaunchNotBegun : public OperationError {
     using OperationError::OperationError;
 };
 
+class LaunchJob;
 class LaunchRecord;
 class LogBox;
-class ServerLines;
+class OutputFile;
 
 // The launch engine, owned by a front end for the life of the program. A launch checks
 // the request, writes the server spool file, composes the batch file(s) in the request's
 // mode, records the run in the run log and the log box, and starts or saves the result.
-// A refusal (LaunchRefused), a failure before the launch began (LaunchNotBegun) and a
-// failure (OperationError) leave it the same way: thrown, with what was written left in
-// place.
+// It runs as a job of the event loop (LaunchJob): its start delays and its waits for a
+// free slot are timers, and a large collection is written in slices, so that the front
+// end's event loop turns all along. A refusal (LaunchRefused), a failure before the launch
+// began (LaunchNotBegun) and a failure (OperationError) leave it the same way, with what
+// was written left in place: thrown by start() while it runs, or handed to the progress's
+// finished() after that.
 class Launcher {
   public:
     Launcher(const Workspace& workspace, Platform& platform);
+    ~Launcher();
 
-    // Takes the request over: the collection of a large launch is not kept twice.
-    void run(LaunchRequest request, LaunchProgress& progress);
+    // Takes the request over (the collection of a large launch is not kept twice), and
+    // runs the launch as far as it goes without waiting; the rest follows as the event loop
+    // turns, and progress.finished() tells its end. One launch at a time.
+    void start(LaunchRequest request, LaunchProgress& progress);
+    // Whether a launch is under way.
+    bool launching() const;
+    // The user's stop: a wait of the launch under way ends at once, and the progress's
+    // stopRequested() decides what follows.
+    void stop();
 
     // Every batch file the launches of this program run started, or are to start.
     RunList& runs() { return runs_; }
@@ -68,44 +80,15 @@ class Launcher {
     void emptyTempAtExit();
 
   private:
-    LaunchProgress* launching_ = nullptr;  // the progress of the launch under way
-    // The working values of one launch.
-    struct Launch {
-        Launch(const LaunchRequest& request, LaunchProgress& progress)
-            : request(request), progress(progress) {}
-        // An empty delay is no delay, and reads as 0 where it is shown.
-        QString delayText() const {
-            return request.delayText.isEmpty() ? QStringLiteral("0") : request.delayText;
-        }
-        const LaunchRequest& request;
-        LaunchProgress& progress;
-        double DelayMs = 0;
-        QString LogPath;
-        QString BatchPath;
-        QString BatchText;
-    };
-
-    void runNormal(Launch& launch);
-    void runSpawn(Launch& launch);
-    void runRunLater(Launch& launch);
-
-    // Reads the spool file back and runs `body` between the header and the separator of
-    // the launch's record; a failure in `body` ends the record with the failure.
-    template <typename Body>
-    void recorded(Launch& launch, const QString& logHeader, Body body);
+    friend class LaunchJob;
     // The next batch file name that nothing stands at, numbered from ServerNumber.
     QString nextBatchPath(LaunchMode mode);
-    // Creates the file at BatchPath, moving on to the next free name when it was taken.
-    OutputFile createBatch(Launch& launch);
-    // One block per server, the content of the normal and Run Later batch file.
-    void writeBlocks(Launch& launch, OutputFile& batch, LaunchRecord& record,
-                     const ServerLines& lines);
-    // Starts the batch file at BatchPath on a recorded terminal titled `title` as the run
+    // Creates the file at `path`, moving on to the next free name when it was taken.
+    OutputFile createBatch(QString& path, LaunchMode mode);
+    // Starts the batch file at `path` on a recorded terminal titled `title` as the run
     // `index` of the run list, and watches it.
-    void startRecorded(Launch& launch, qsizetype index, const QString& title);
-    // Waits until fewer than the options' most of `going`, this launch's runs, still run;
-    // the window stays alive as during a pause, and a stop ends the wait.
-    void waitForSlot(Launch& launch, QList<qsizetype>& going, LogBox& logBox);
+    void startRecorded(const LaunchRequest& request, LaunchProgress& progress, qsizetype index,
+                       const QString& path, const QString& title);
     // Throws the refusal or failure that stops the request before anything is written.
     void refuse(const LaunchRequest& request) const;
     // Runs `step`, whose failure means that nothing of the launch was written yet.
@@ -121,11 +104,9 @@ class Launcher {
     // A look at every run still running, after the temp folder changed: at most one a
     // second, however many files a launch writes, and rarer the longer a look takes.
     QTimer look_;
-    bool waitingForSlot_ = false;
     static constexpr int kSlotLookMs = 1000;
-    // The collection as the launch wrote it to the spool file; the text read back from
-    // the file takes over its memory.
-    QString written_;
+    // The launch under way, or the last one; kept until the next begins.
+    std::unique_ptr<LaunchJob> job_;
     // Numbers the batch files; never reset while the program runs.
     int ServerNumber = 0;
 };

@@ -13,7 +13,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -305,14 +304,23 @@ class ConsoleProgress : public LaunchProgress {
     bool showsLog() const override { return false; }
     void setLogText(const QString&) override {}
     void appendLogText(QString) override {}
-    void keepAlive() override { QCoreApplication::processEvents(); }
+    void keepAlive() override {}
     void setStoppable(bool) override {}
     bool stopRequested() const override { return stop; }
     void started(const Run&) override {}
     void savedForLater(const QString& path) override { saved = path; }
+    void finished(std::exception_ptr error) override {
+        ended = true;
+        failure = error;
+        if (onFinished)
+            onFinished();
+    }
 
     bool stop = false;
     QString saved;
+    bool ended = false;
+    std::exception_ptr failure;
+    std::function<void()> onFinished;
 };
 
 // "web03" or "temp4.bat (20 servers)", escaped for the terminal.
@@ -343,8 +351,7 @@ class CommandLineRun {
         std::function<void(qsizetype)> engine = launcher_.watch().changed;
         launcher_.watch().changed = [this, engine](qsizetype index) {
             engine(index);
-            if (waiting_)
-                waiting_->quit();
+            lookAtRuns();
         };
         LaunchRequest request;
         try {
@@ -360,9 +367,22 @@ class CommandLineRun {
         }
         if (options_.mode == LaunchMode::RunLater)
             servers_ = ServerLines(request.servers).count();
-        launcher_.run(std::move(request), progress_);
-        if (options_.mode != LaunchMode::RunLater)
-            waitForRuns();
+        progress_.onFinished = [this] {
+            const qsizetype runs = launcher_.runs().runs().size();
+            for (qsizetype i = 0; i < runs; ++i)
+                going_.append(i);
+            lookAtRuns();
+        };
+        // The event loop runs the launch and then waits for its batch files, a line for each
+        // as it ends; a look every second finds what nothing told of.
+        look_.callOnTimeout([this] { lookAtRuns(); });
+        look_.start(1000);
+        launcher_.start(std::move(request), progress_);
+        if (!done_)
+            QCoreApplication::exec();
+        look_.stop();
+        if (progress_.failure)
+            std::rethrow_exception(progress_.failure);
         // A backup that holds the history for a few seconds loses nothing of the launch.
         launcher_.history().finish(30000);
         const int status = progress_.stop || failedFiles_ > 0 ? 1 : 0;
@@ -392,9 +412,8 @@ class CommandLineRun {
                     stoppedBy_ = bytes[0];
             }
             progress_.stop = true;
-            platform_.interruptPause();
-            if (waiting_)
-                waiting_->quit();
+            launcher_.stop();
+            lookAtRuns();
         });
         struct sigaction action {};
         action.sa_handler = onSignal;
@@ -404,16 +423,20 @@ class CommandLineRun {
             sigaction(signal, &action, nullptr);
     }
 
-    // Waits until every started batch file has ended, a line for each as it ends; after a
-    // stop, ends those still going: SIGTERM to their process groups, SIGKILL 5 s later.
-    void waitForRuns() {
-        RunList& runs = launcher_.runs();
-        QList<qsizetype> going;
-        for (qsizetype i = 0; i < runs.runs().size(); ++i)
-            going.append(i);
-        bool ended = false;
-        for (;;) {
-            going.removeIf([&](qsizetype i) {
+    // Once the launch has ended: reports the batch files that have ended since the last
+    // look, and ends the event loop when none is left; after a stop, ends those still
+    // going: SIGTERM to their process groups, SIGKILL 5 s later.
+    void lookAtRuns() {
+        if (!progress_.ended || done_)
+            return;
+        if (std::exchange(looking_, true)) {
+            lookAgain_ = true;  // told of an end in the middle of a look
+            return;
+        }
+        do {
+            lookAgain_ = false;
+            RunList& runs = launcher_.runs();
+            going_.removeIf([&](qsizetype i) {
                 const RunState state = runs.state(i);
                 if (state.kind == RunState::Running)
                     return false;
@@ -422,20 +445,19 @@ class CommandLineRun {
             });
             launcher_.recordChanges();
             // After a stop, what was ended gets its SIGKILL before the program goes.
-            if (going.isEmpty() && launcher_.watch().endingsPending() == 0)
+            if (progress_.failure ||
+                (going_.isEmpty() && launcher_.watch().endingsPending() == 0)) {
+                done_ = true;
+                QCoreApplication::exit(0);
                 break;
-            if (progress_.stop && !ended) {
-                launcher_.watch().end(going);
-                ended = true;
-                continue;
             }
-            // Woken when a run may have ended; a look every second finds what nothing told.
-            QEventLoop loop;
-            waiting_ = &loop;
-            QTimer::singleShot(1000, &loop, &QEventLoop::quit);
-            loop.exec();
-            waiting_ = nullptr;
-        }
+            if (progress_.stop && !endedGoing_) {
+                launcher_.watch().end(going_);
+                endedGoing_ = true;
+                lookAgain_ = true;
+            }
+        } while (lookAgain_);
+        looking_ = false;
     }
 
     void report(qsizetype index, const RunState& state) {
@@ -510,7 +532,12 @@ class CommandLineRun {
     Platform& platform_;
     ConsoleProgress progress_;
     std::unique_ptr<QSocketNotifier> notifier_;
-    QEventLoop* waiting_ = nullptr;
+    QTimer look_;
+    QList<qsizetype> going_;  // the batch files not yet seen ended
+    bool done_ = false;
+    bool looking_ = false;
+    bool lookAgain_ = false;
+    bool endedGoing_ = false;
     int stoppedBy_ = 0;  // the signal that stopped the launch
     qsizetype servers_ = 0;
     qsizetype failedServers_ = 0;

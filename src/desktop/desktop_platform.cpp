@@ -1,6 +1,5 @@
 #include "desktop/desktop_platform.h"
 
-#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFileDialog>
@@ -43,14 +42,6 @@ QString DesktopPlatform::askSaveFile(const QString& caption, const QString& sugg
     return QFileDialog::getSaveFileName(nullptr, caption, suggestedName);
 }
 
-void DesktopPlatform::pause(int milliseconds) {
-    pause_.wait(milliseconds);
-}
-
-void DesktopPlatform::interruptPause() {
-    pause_.interrupt();
-}
-
 void DesktopPlatform::openWebPage(const QUrl& url) {
     QDesktopServices::openUrl(url);
 }
@@ -60,7 +51,5 @@ QDateTime DesktopPlatform::now() {
 }
 
 void DesktopPlatform::repaint(QWidget& window) {
-    window.repaint();
-    // Answers the window manager's pings and exposes; the windows keep user input out.
-    QCoreApplication::processEvents();
+    window.update();
 }

@@ -4,7 +4,7 @@
 #include "platform/platform.h"
 
 // The real outside world on a Linux desktop: message boxes and file dialogs, batch files
-// started on recorded terminals (see BatchStarter), pauses that keep the windows drawn.
+// started on recorded terminals (see BatchStarter), waits as asked.
 class DesktopPlatform : public Platform {
   public:
     explicit DesktopPlatform(QString shell = QStringLiteral("/bin/sh"),
@@ -19,13 +19,11 @@ class DesktopPlatform : public Platform {
     qint64 startBatch(const BatchStart& start) override;
     int runDialog(QDialog& dialog) override;
     QString askSaveFile(const QString& caption, const QString& suggestedName) override;
-    void pause(int milliseconds) override;
-    void interruptPause() override;
+    int beginWait(int milliseconds) override { return milliseconds; }
     void openWebPage(const QUrl& url) override;
     QDateTime now() override;
     void repaint(QWidget& window) override;
 
   private:
     BatchStarter starter_;
-    Pause pause_;
 };

@@ -7,11 +7,9 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLayout>
-#include <QMessageBox>
-#include <QMouseEvent>
-#include <QScopeGuard>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTimer>
 
 #include "about_window/frmabout.h"
 #include "batch_engine/unsafe_names.h"
@@ -93,6 +91,7 @@ Form1::Form1(const Workspace& workspace, Platform& platform, QWidget* parent)
 }
 
 Form1::~Form1() {
+    finishExit();          // closed, and gone before the event loop turned again
     delete about_.data();  // it has no owner window to take it along
     delete results_.data();
 }
@@ -194,9 +193,7 @@ void Form1::savedForLater(const QString& path) {
 // --- Events -----------------------------------------------------------------------------
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
-    if (launching_ && keepsInputOut(watched, event))
-        return true;
-    if (watched == ui_->RunCommand && clickTooSoonAfterLaunch(event))
+    if (watched == ui_->RunCommand && !launching_ && clickTooSoonAfterLaunch(event))
         return true;
     if (watched == ui_->ScriptBox && event->type() == QEvent::FocusIn)
         runHandler(platform_, [this] { ScriptBoxGotFocus(); });
@@ -215,10 +212,21 @@ void Form1::closeEvent(QCloseEvent* event) {
     if (results_)
         results_->close();
     hide();
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    launcher_.emptyTempAtExit();
     event->accept();
-    QCoreApplication::exit(0);
+    // The windows are taken off the screen on this turn of the event loop; the clean-up
+    // follows on the next.
+    exitPending_ = true;
+    QTimer::singleShot(0, this, [this] {
+        if (finishExit())
+            QCoreApplication::exit(0);
+    });
+}
+
+bool Form1::finishExit() {
+    if (!std::exchange(exitPending_, false))
+        return false;
+    launcher_.emptyTempAtExit();
+    return true;
 }
 
 // --- Collections and templates ------------------------------------------------------------
@@ -282,16 +290,8 @@ void Form1::RunCommandClick() {
         requestStop();  // the button reads STOP now
         return;
     }
-    launching_ = true;
-    stopRequested_ = false;
-    qApp->installEventFilter(this);
-    const auto done = qScopeGuard([this] {
-        qApp->removeEventFilter(this);
-        launching_ = false;
-        sinceLaunch_.start();
-    });
     try {
-        launcher_.run(launchRequest(), *this);
+        beginLaunch(launchRequest());
     } catch (const UnsafeServerNames& unsafe) {
         // Nothing was written: the user decides, and the launch starts again as asked.
         if (!platform_.askToProceed(kApplicationTitle,
@@ -300,8 +300,41 @@ void Form1::RunCommandClick() {
             return;
         LaunchRequest request = launchRequest();  // the boxes as they were
         request.allowUnsafeNames = true;
-        launcher_.run(std::move(request), *this);
+        beginLaunch(std::move(request));
     }
+}
+
+void Form1::beginLaunch(LaunchRequest request) {
+    launching_ = true;
+    stopRequested_ = false;
+    setLaunchControlsEnabled(false);
+    try {
+        launcher_.start(std::move(request), *this);
+    } catch (...) {
+        if (launching_) {
+            launching_ = false;
+            setLaunchControlsEnabled(true);
+        }
+        throw;
+    }
+}
+
+void Form1::finished(std::exception_ptr failure) {
+    launching_ = false;
+    setLaunchControlsEnabled(true);
+    sinceLaunch_.start();
+    if (failure)
+        runHandler(platform_, [failure] { std::rethrow_exception(failure); });
+}
+
+void Form1::setLaunchControlsEnabled(bool enabled) {
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             ui_->ListFile, ui_->ComboTask, ui_->CheckSpawn, ui_->CheckSave, ui_->DelayText})
+        control->setEnabled(enabled);
+    ui_->ListBox->setReadOnly(!enabled);
+    ui_->ScriptBox->setReadOnly(!enabled);
+    for (QAction* action : {ui_->MenuRefresh, ui_->MenuReload, ui_->MenuCleanup, ui_->MenuOptions})
+        action->setEnabled(enabled);
 }
 
 void Form1::setStoppable(bool stoppable) {
@@ -313,50 +346,15 @@ void Form1::requestStop() {
     if (!stoppable_)
         return;
     stopRequested_ = true;
-    platform_.interruptPause();
+    launcher_.stop();
 }
 
-bool Form1::keepsInputOut(QObject* watched, QEvent* event) {
-    switch (event->type()) {
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonRelease:
-        case QEvent::MouseButtonDblClick:
-        case QEvent::KeyPress:
-        case QEvent::KeyRelease:
-        case QEvent::ShortcutOverride:
-        case QEvent::Shortcut:
-        case QEvent::Wheel:
-        case QEvent::ContextMenu:
-        case QEvent::TouchBegin:
-        case QEvent::TouchUpdate:
-        case QEvent::TouchEnd:
-        case QEvent::TabletPress:
-        case QEvent::TabletRelease:
-        case QEvent::DragEnter:
-        case QEvent::Drop:
-        case QEvent::InputMethod:
-            break;
-        default:
-            return false;
+void Form1::keyPressEvent(QKeyEvent* event) {
+    if (launching_ && event->key() == Qt::Key_Escape) {
+        requestStop();
+        return;
     }
-    // Input arrives at a window first and then at its widget: the widget decides.
-    const auto* widget = qobject_cast<QWidget*>(watched);
-    if (!widget)
-        return false;
-    // A message box the launch shows (Run Later's) takes its answer as always.
-    if (qobject_cast<QMessageBox*>(widget->window()))
-        return false;
-    if (stoppable_) {
-        // STOP acts on the press and keeps it: the button never goes down, so no release
-        // that comes after the launch has ended can make a click of it.
-        if (widget == ui_->RunCommand && event->type() == QEvent::MouseButtonPress &&
-            static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
-            requestStop();
-        if (event->type() == QEvent::KeyPress &&
-            static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)
-            requestStop();
-    }
-    return true;
+    QMainWindow::keyPressEvent(event);
 }
 
 bool Form1::clickTooSoonAfterLaunch(const QEvent* event) const {

@@ -46,9 +46,12 @@ class Form1 : public QMainWindow, public LaunchProgress {
     bool stopRequested() const override { return stopRequested_; }
     void started(const Run&) override {}
     void savedForLater(const QString& path) override;
+    void finished(std::exception_ptr failure) override;
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Esc stops a launch that can be stopped.
+    void keyPressEvent(QKeyEvent* event) override;
     // Exit and the frame's close button end the program here, the temp folder emptied.
     void closeEvent(QCloseEvent* event) override;
 
@@ -71,14 +74,20 @@ class Form1 : public QMainWindow, public LaunchProgress {
     void loadWholeFile(const QString& path, QPlainTextEdit* box);
     // What the controls ask a launch to do; an empty delay box becomes "0" on the way.
     LaunchRequest launchRequest();
-    // While a launch runs, the window is drawn and answers the desktop, but no user input
-    // reaches it, apart from the stop of a launch that can be stopped.
-    bool keepsInputOut(QObject* watched, QEvent* event);
+    // Starts the launch with the launch controls off until it has ended; a launch that
+    // does not begin gives them back at once.
+    void beginLaunch(LaunchRequest request);
+    // What the user could change of a launch, on again when it ends or off while it runs:
+    // the lists and boxes are read-only then, the rest disabled.
+    void setLaunchControlsEnabled(bool enabled);
     // A click aimed at STOP, or the second click of a double click, that reaches the
     // launch button after the launch has ended must not launch again.
     bool clickTooSoonAfterLaunch(const QEvent* event) const;
     void requestStop();
     frmabout& ensureAboutWindow();
+    // The temp folder emptied and the history written after the window has closed; false
+    // when that was done already.
+    bool finishExit();
 
     std::unique_ptr<Ui::Form1> ui_;
     Workspace workspace_;
@@ -90,6 +99,7 @@ class Form1 : public QMainWindow, public LaunchProgress {
     bool launching_ = false;
     bool stoppable_ = false;
     bool stopRequested_ = false;
+    bool exitPending_ = false;
     LaunchOptions options_;      // as corvane.ini holds them, read at start-up
     QElapsedTimer sinceLaunch_;  // since the last launch ended
 };

@@ -4,7 +4,7 @@
 #include "platform/platform.h"
 
 // The outside world of a program without windows: messages go to standard error, batch
-// files start as on the desktop (see BatchStarter), a pause goes on handling events.
+// files start as on the desktop (see BatchStarter), waits are as asked.
 class ConsolePlatform : public Platform {
   public:
     // Its messages begin with `name` ("corvane run").
@@ -19,8 +19,7 @@ class ConsolePlatform : public Platform {
     qint64 startBatch(const BatchStart& start) override { return starter_.startBatch(start); }
     int runDialog(QDialog&) override { return 0; }  // nobody to answer: rejected
     QString askSaveFile(const QString&, const QString&) override { return QString(); }
-    void pause(int milliseconds) override { pause_.wait(milliseconds); }
-    void interruptPause() override { pause_.interrupt(); }
+    int beginWait(int milliseconds) override { return milliseconds; }
     void openWebPage(const QUrl&) override {}
     QDateTime now() override { return QDateTime::currentDateTime(); }
     void repaint(QWidget&) override {}
@@ -28,5 +27,4 @@ class ConsolePlatform : public Platform {
   private:
     QString name_;
     BatchStarter starter_;
-    Pause pause_;
 };

@@ -1,7 +1,5 @@
 #include "platform/platform.h"
 
-#include <QEventLoop>
-#include <QTimer>
 #include <exception>
 #include <new>
 
@@ -25,21 +23,4 @@ void runHandler(Platform& platform, const std::function<void()>& handler) {
         failure = failureText(error);
     }
     platform.showMessage(kApplicationTitle, failure);
-}
-
-void Pause::wait(int milliseconds) {
-    QEventLoop loop;
-    loop_ = &loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    timer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    timer.start(milliseconds);
-    loop.exec();
-    loop_ = nullptr;
-}
-
-void Pause::interrupt() {
-    if (loop_)
-        loop_->quit();
 }

@@ -43,29 +43,15 @@ class Platform {
     virtual int runDialog(QDialog& dialog) = 0;
     // Asks where to save a file; empty when the user cancels.
     virtual QString askSaveFile(const QString& caption, const QString& suggestedName) = 0;
-    // Waits `milliseconds` on the calling thread. The windows go on painting and
-    // answering the desktop meanwhile; what reaches them from the user is up to them.
-    // Returns early after interruptPause().
-    virtual void pause(int milliseconds) = 0;
-    virtual void interruptPause() = 0;
+    // A launch is about to wait `milliseconds` on a timer (a start delay, a look for a
+    // free slot): how long the wait is to be. The program's platforms wait as asked; one
+    // that returns 0 lets the launch go on at once.
+    virtual int beginWait(int milliseconds) = 0;
     // Opens a web page with the system's default action; the outcome is not reported.
     virtual void openWebPage(const QUrl& url) = 0;
     virtual QDateTime now() = 0;
-    // Redraws `window` at once, also in the middle of a handler, and lets the desktop
-    // see that the program is alive.
+    // Has `window` drawn as the event loop next turns.
     virtual void repaint(QWidget& window) = 0;
-};
-
-class QEventLoop;
-
-// A wait of the calling thread that goes on handling events, and can be cut short.
-class Pause {
-  public:
-    void wait(int milliseconds);
-    void interrupt();
-
-  private:
-    QEventLoop* loop_ = nullptr;
 };
 
 // What the user is told of a failure: an OperationError's own text, or plain words.

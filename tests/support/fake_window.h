@@ -1,10 +1,13 @@
 #pragma once
 
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
 #include "batch_engine/launch_request.h"
+#include "batch_engine/launcher.h"
 
 // A front end kept in plain strings: the controls a launch request is made of, and what
 // the launch reports back, as a window would show it.
@@ -37,6 +40,10 @@ class FakeWindow : public LaunchProgress {
     bool stopRequested() const override { return stop; }
     void started(const Run&) override {}
     void savedForLater(const QString& path) override { saved.append(path); }
+    void finished(std::exception_ptr error) override {
+        ++finishes;
+        failure = error;
+    }
 
     QString listBox;
     QString scriptBox;
@@ -52,4 +59,17 @@ class FakeWindow : public LaunchProgress {
     QList<bool> stoppableChanges;
     bool stop = false;
     QStringList saved;
+    int finishes = 0;
+    std::exception_ptr failure;
 };
+
+// A launch from start to end, as a front end sees it through the event loop; a failure
+// after the start is thrown as the start would have thrown it.
+inline void launchToTheEnd(Launcher& launcher, LaunchRequest request, FakeWindow& window) {
+    const int before = window.finishes;
+    launcher.start(std::move(request), window);
+    while (window.finishes == before)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    if (window.failure)
+        std::rethrow_exception(std::exchange(window.failure, nullptr));
+}

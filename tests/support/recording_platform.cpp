@@ -60,12 +60,13 @@ QString RecordingPlatform::askSaveFile(const QString& caption, const QString& su
     return saveFileAnswer;
 }
 
-void RecordingPlatform::pause(int milliseconds) {
+int RecordingPlatform::beginWait(int milliseconds) {
     Event pause = event(Kind::Pause);
     pause.milliseconds = milliseconds;
     events.append(pause);
     if (whilePaused)
         whilePaused(milliseconds);
+    return realWaits ? milliseconds : 0;
 }
 
 void RecordingPlatform::openWebPage(const QUrl& url) {

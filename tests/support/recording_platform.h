@@ -31,8 +31,8 @@ class RecordingPlatform : public Platform {
     // `dialogAnswer`.
     int runDialog(QDialog& dialog) override;
     QString askSaveFile(const QString& caption, const QString& suggestedName) override;
-    void pause(int milliseconds) override;
-    void interruptPause() override { ++interruptedPauses; }
+    // Records the wait and runs `whilePaused`; the wait is then none, unless `realWaits`.
+    int beginWait(int milliseconds) override;
     void openWebPage(const QUrl& url) override;
     QDateTime now() override { return clock; }
     void repaint(QWidget& window) override;
@@ -75,5 +75,6 @@ class RecordingPlatform : public Platform {
     QString saveFileAnswer;
     int preparedStarts = 0;
     bool preparedWithTerminals = true;
-    int interruptedPauses = 0;
+    // Waits as long as asked, on the launch's timer, as the program's platforms do.
+    bool realWaits = false;
 };
