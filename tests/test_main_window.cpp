@@ -1130,6 +1130,7 @@ void MainWindowTest::resultsWindow() {
     QTemporaryDir elsewhere;
     p.platform.saveFileAnswer = elsewhere.filePath("beta.txt");
     save->click();
+    QTRY_VERIFY(save->isEnabled());  // copied on a thread of its own
     QFile saved(elsewhere.filePath("beta.txt"));
     QVERIFY(saved.open(QIODevice::ReadOnly));
     QCOMPARE(saved.readAll(), QByteArray("up 2 days\n"));

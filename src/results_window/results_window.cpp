@@ -7,10 +7,11 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QSaveFile>
-#include <QScopeGuard>
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QThread>
+#include <memory>
 
 #include "common/app_info.h"
 #include "common/errors.h"
@@ -88,7 +89,10 @@ ResultsWindow::ResultsWindow(RunList& runs, RunWatch& watch, ResultsHistory& his
                    &ResultsWindow::ClearHistoryClick);
 }
 
-ResultsWindow::~ResultsWindow() = default;
+ResultsWindow::~ResultsWindow() {
+    if (saving_)
+        saving_->wait();  // the copy is the user's: it is finished, not cut off
+}
 
 void ResultsWindow::showNewest() {
     refresh();
@@ -432,9 +436,29 @@ void ResultsWindow::SaveButtonClick() {
         }
         return;
     }
-    // A large output takes seconds: the windows are drawn meanwhile, and take no input.
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const auto restore = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
-    runs_.saveOutput(result->index, path,
-                     [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+    // A large output takes seconds: it is copied on a thread of its own, from the files
+    // alone, and the window goes on meanwhile; Save waits until the copy is done.
+    const Run& run = runs_.runs()[result->index];
+    const QString outputPath = run.outputPath();
+    const QString batchPath = run.batchPath;
+    const bool ended = runs_.state(result->index).kind != RunState::Running;
+    auto failure = std::make_shared<QString>();
+    saving_ = QThread::create([=] {
+        try {
+            RunList::saveRecording(outputPath, batchPath, ended, path);
+        } catch (const std::exception& error) {
+            *failure = failureText(error);
+        }
+    });
+    ui_->SaveButton->setEnabled(false);
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    connect(saving_, &QThread::finished, this, [this, failure] {
+        QApplication::restoreOverrideCursor();
+        ui_->SaveButton->setEnabled(true);
+        saving_->deleteLater();
+        saving_ = nullptr;
+        if (!failure->isEmpty())
+            platform_.showMessage(kApplicationTitle, *failure);
+    });
+    saving_->start();
 }

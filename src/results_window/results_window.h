@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QThread>
 #include <QTimer>
 #include <memory>
 #include <optional>
@@ -82,4 +83,5 @@ class ResultsWindow : public QDialog {
     // its output that took t, the next waits until 19 t have passed: 5% of a core at most.
     QElapsedTimer sinceOutput_;
     qint64 outputCostMs_ = 0;
+    QThread* saving_ = nullptr;  // the copy of a Save output under way
 };

@@ -46,17 +46,10 @@ void writeAll(QSaveFile& file, const QByteArray& bytes) {
 
 // Hands `sink` the cleaned text of the whole recording, piece by piece, as it is read:
 // memory stays that of one piece whatever the recording's size.
-void cleanRecording(QFile& recorded, bool ended, const std::function<void(const QString&)>& sink,
-                    const std::function<void()>& keepAlive = {}) {
+void cleanRecording(QFile& recorded, bool ended, const std::function<void(const QString&)>& sink) {
     TerminalText screen;
     QByteArray piece(256 * 1024, Qt::Uninitialized);
-    QElapsedTimer sinceAlive;
-    sinceAlive.start();
     for (;;) {
-        if (keepAlive && sinceAlive.hasExpired(50)) {
-            keepAlive();
-            sinceAlive.restart();
-        }
         const qint64 read = recorded.read(piece.data(), piece.size());
         if (read < 0)
             throw OperationError(QStringLiteral("Cannot read %1: %2")
@@ -285,14 +278,17 @@ QString RunList::output(qsizetype index, qint64 maxBytes, bool* whole) {
     return shown.added + shown.tail;
 }
 
-void RunList::saveOutput(qsizetype index, const QString& path,
-                         const std::function<void()>& keepAlive) {
+void RunList::saveOutput(qsizetype index, const QString& path) {
     const Run& run = runs_[index];
-    const bool ended = state(index).kind != RunState::Running;
-    QFile recorded(run.outputPath());
+    saveRecording(run.outputPath(), run.batchPath, state(index).kind != RunState::Running, path);
+}
+
+void RunList::saveRecording(const QString& outputPath, const QString& batchPath, bool ended,
+                            const QString& path) {
+    QFile recorded(outputPath);
     if (!recorded.open(QIODevice::ReadOnly)) {
         throw OperationError(QStringLiteral("There is no output of %1 to save: %2")
-                                 .arg(QFileInfo(run.batchPath).fileName(),
+                                 .arg(QFileInfo(batchPath).fileName(),
                                       recorded.exists()
                                           ? recorded.errorString()
                                           : QStringLiteral("it was cleaned up from the temp "
@@ -302,9 +298,8 @@ void RunList::saveOutput(qsizetype index, const QString& path,
     if (!saved.open(QIODevice::WriteOnly))
         throw OperationError(
             QStringLiteral("Cannot save the output as %1: %2").arg(path, saved.errorString()));
-    cleanRecording(
-        recorded, ended, [&saved](const QString& text) { writeAll(saved, encodeText(text)); },
-        keepAlive);
+    cleanRecording(recorded, ended,
+                   [&saved](const QString& text) { writeAll(saved, encodeText(text)); });
     // Until the commit the old file stays whole; a copy that failed is removed.
     if (!saved.commit()) {
         throw OperationError(

@@ -144,10 +144,12 @@ class RunList {
     QString output(qsizetype index, qint64 maxBytes = kShownOutputBytes, bool* whole = nullptr);
     // Writes the whole of what the run showed to `path`, piece by piece, replacing a file
     // there only once the copy is complete. Throws OperationError when it fails (the old
-    // file then stays as it was) or when the run's output is gone. `keepAlive` is called
-    // every 50 ms of a long copy.
-    void saveOutput(qsizetype index, const QString& path,
-                    const std::function<void()>& keepAlive = {});
+    // file then stays as it was) or when the run's output is gone.
+    void saveOutput(qsizetype index, const QString& path);
+    // The same from the files alone, on any thread: the recording at `outputPath` of the
+    // batch file `batchPath`, which has `ended` or may still add to it.
+    static void saveRecording(const QString& outputPath, const QString& batchPath, bool ended,
+                              const QString& path);
 
     // The servers of launch `launch` whose runs ended other than with exit 0 (or with
     // no status known, or never ran), in collection order, and how many of its runs are
