@@ -127,49 +127,6 @@ QByteArray fileNameOf(const QString& path) {
     return QStringView(path).mid(path.lastIndexOf(u'/') + 1).toUtf8();
 }
 
-QDateTime momentOf(sqlite3_stmt* statement, int column) {
-    if (sqlite3_column_type(statement, column) == SQLITE_NULL)
-        return QDateTime();
-    return QDateTime::fromMSecsSinceEpoch(sqlite3_column_int64(statement, column));
-}
-
-QByteArrayView bytesOf(sqlite3_stmt* statement, int column) {
-    const void* data = sqlite3_column_blob(statement, column);
-    return QByteArrayView(static_cast<const char*>(data), sqlite3_column_bytes(statement, column));
-}
-
-QString textOf(sqlite3_stmt* statement, int column) {
-    return QString::fromUtf8(bytesOf(statement, column));
-}
-
-void bindText(sqlite3_stmt* statement, int column, const QByteArray& utf8) {
-    sqlite3_bind_text64(statement, column, utf8.constData(),
-                        static_cast<sqlite3_uint64>(utf8.size()), SQLITE_TRANSIENT, SQLITE_UTF8);
-}
-
-void bindMoment(sqlite3_stmt* statement, int column, const QDateTime& moment) {
-    if (moment.isValid())
-        sqlite3_bind_int64(statement, column, moment.toMSecsSinceEpoch());
-    else
-        sqlite3_bind_null(statement, column);
-}
-
-// A statement, reset and unbound for its next use whatever happens to this one.
-class Use {
-  public:
-    explicit Use(sqlite3_stmt* statement) : statement_(statement) {}
-    ~Use() {
-        sqlite3_reset(statement_);
-        sqlite3_clear_bindings(statement_);
-    }
-    Use(const Use&) = delete;
-    Use& operator=(const Use&) = delete;
-    sqlite3_stmt* operator*() const { return statement_; }
-
-  private:
-    sqlite3_stmt* statement_;
-};
-
 }  // namespace
 
 ResultsHistory::ResultsHistory(QString path, int keepLaunches, Access access)
@@ -190,14 +147,10 @@ ResultsHistory::~ResultsHistory() {
 }
 
 void ResultsHistory::closeDatabase() {
-    for (sqlite3_stmt** statement : {&insertLaunch_, &insertRun_, &insertServers_, &insertOutput_,
-                                     &started_, &ended_, &counted_}) {
-        sqlite3_finalize(*statement);
-        *statement = nullptr;
-    }
-    // A statement of a reader still open keeps it until that is finalized.
-    sqlite3_close_v2(db_);
-    db_ = nullptr;
+    for (SqliteStatement* statement : {&insertLaunch_, &insertRun_, &insertServers_, &insertOutput_,
+                                       &started_, &ended_, &counted_})
+        *statement = SqliteStatement();
+    db_.close();
 }
 
 bool ResultsHistory::onDisk() {
@@ -205,37 +158,10 @@ bool ResultsHistory::onDisk() {
     return onDisk_;
 }
 
-void ResultsHistory::exec(const char* sql) {
-    if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
-        throwError();
-}
-
-void ResultsHistory::throwError() const {
-    HistoryError error(QString::fromUtf8(sqlite3_errmsg(db_)));
-    error.code = sqlite3_errcode(db_);
-    throw error;
-}
-
-void ResultsHistory::done(sqlite3_stmt* statement) {
-    if (sqlite3_step(statement) != SQLITE_DONE)
-        throwError();
-}
-
-sqlite3_stmt* ResultsHistory::prepare(sqlite3_stmt*& statement, const char* sql) {
-    if (!statement && sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement,
-                                         nullptr) != SQLITE_OK) {
-        throwError();
-    }
+SqliteStatement& ResultsHistory::prepared(SqliteStatement& statement, const char* sql) {
+    if (!statement.prepared())
+        statement = db_.prepare(sql, /*persistent=*/true);
     return statement;
-}
-
-int ResultsHistory::intPragma(const char* sql) {
-    sqlite3_stmt* statement = nullptr;
-    const auto finalize = qScopeGuard([&] { sqlite3_finalize(statement); });
-    if (sqlite3_prepare_v2(db_, sql, -1, &statement, nullptr) != SQLITE_OK ||
-        sqlite3_step(statement) != SQLITE_ROW)
-        throwError();
-    return sqlite3_column_int(statement, 0);
 }
 
 void ResultsHistory::openFile(int flags) {
@@ -249,39 +175,49 @@ void ResultsHistory::openFile(int flags) {
     if (!(flags & SQLITE_OPEN_READWRITE) && !QFileInfo(QFileInfo(path_).path()).isWritable() &&
         !QFileInfo::exists(path_ + QStringLiteral("-wal")))
         uri += "?immutable=1";
-    const int code = sqlite3_open_v2(uri.constData(), &db_, flags | SQLITE_OPEN_URI, nullptr);
-    if (code != SQLITE_OK && db_)
-        throwError();
-    if (code != SQLITE_OK)
-        throw HistoryError(QString::fromUtf8(sqlite3_errstr(code)));
+    db_.open(uri, flags);
 }
 
 void ResultsHistory::migrate(int version) {
-    if (version == kSchemaVersion)
-        return;
-    inTransaction([&] {
-        const bool fresh = version == 0 && intPragma("SELECT count(*) FROM sqlite_master") == 0;
-        if (!fresh && version < 1) {
-            if (intPragma("SELECT count(*) FROM pragma_table_info('launches') WHERE name = 'ok'") ==
-                0)
-                exec(kCountsOfEachLaunch);
-            if (intPragma("SELECT count(*) FROM pragma_table_info('runs') WHERE name = 'output'") >
-                0)
-                exec(kTextsApart);
-        }
-        exec(kSchema);
-        if (!fresh && version < 2)
-            exec(kLaunchIdsNeverReused);
-        exec(("PRAGMA user_version = " + QByteArray::number(kSchemaVersion)).constData());
-    });
+    const auto stamp = [this](int reached) {
+        db_.exec(("PRAGMA user_version = " + QByteArray::number(reached)).constData());
+    };
+    if (version == 0 && db_.intOf("SELECT count(*) FROM sqlite_master") == 0) {
+        inTransaction([&] {
+            db_.exec(kSchema);
+            stamp(kSchemaVersion);
+        });
+    }
+    // Each step brings the file from one version to the next, in a transaction of its own:
+    // a file left half-way is of a version the next program run goes on from.
+    for (int from = db_.intOf("PRAGMA user_version"); from < kSchemaVersion; ++from) {
+        inTransaction([&] {
+            switch (from) {
+                case 0:
+                    // The unnumbered layouts: counts per launch, the texts in tables apart.
+                    if (db_.intOf("SELECT count(*) FROM pragma_table_info('launches') WHERE "
+                                  "name = 'ok'") == 0)
+                        db_.exec(kCountsOfEachLaunch);
+                    if (db_.intOf("SELECT count(*) FROM pragma_table_info('runs') WHERE "
+                                  "name = 'output'") > 0)
+                        db_.exec(kTextsApart);
+                    db_.exec(kSchema);  // what version 1 has besides: the index of the runs
+                    break;
+                case 1:
+                    db_.exec(kLaunchIdsNeverReused);
+                    break;
+            }
+            stamp(from + 1);
+        });
+    }
     // Space freed by a prune or a clear goes back to the file system from now on.
-    if (intPragma("PRAGMA auto_vacuum") != 2)
-        exec("PRAGMA auto_vacuum = INCREMENTAL; VACUUM;");
+    if (db_.intOf("PRAGMA auto_vacuum") != 2)
+        db_.exec("PRAGMA auto_vacuum = INCREMENTAL; VACUUM;");
 }
 
 bool ResultsHistory::open() {
     if (tried_)
-        return db_ != nullptr;
+        return db_.isOpen();
     tried_ = true;
     busy_ = false;
     try {
@@ -289,7 +225,7 @@ bool ResultsHistory::open() {
         // left byte for byte, its journal mode and tables included.
         if (QFileInfo::exists(path_) || readOnly_) {
             openFile(SQLITE_OPEN_READONLY);
-            const int version = intPragma("PRAGMA user_version");
+            const int version = db_.intOf("PRAGMA user_version");
             if (version > kSchemaVersion) {
                 throw HistoryError(
                     QStringLiteral("it was written by a later version of Corvane, "
@@ -302,14 +238,14 @@ bool ResultsHistory::open() {
             closeDatabase();
         }
         openFile(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-        sqlite3_busy_timeout(db_, waitMs_);
+        db_.setBusyTimeout(waitMs_);
         // Set before the first table is made, it holds for a new file. With a write-ahead
         // log a commit is one write and no sync, and a crash loses only what was not
         // committed.
-        exec(
+        db_.exec(
             "PRAGMA auto_vacuum = INCREMENTAL; PRAGMA journal_mode=WAL; "
             "PRAGMA synchronous=NORMAL;");
-        migrate(intPragma("PRAGMA user_version"));
+        migrate(db_.intOf("PRAGMA user_version"));
         onDisk_ = true;
         return true;
     } catch (const HistoryError& error) {
@@ -326,7 +262,7 @@ bool ResultsHistory::open() {
                    .arg(path_, broken ? QStringLiteral("read") : QStringLiteral("opened"),
                         error.message()),
                error.code);
-        return db_ != nullptr;
+        return db_.isOpen();
     }
 }
 
@@ -355,20 +291,21 @@ void ResultsHistory::failed(const QString& what, int code) {
 void ResultsHistory::useMemory() {
     onDisk_ = false;
     ids_.clear();
-    if (sqlite3_open(":memory:", &db_) == SQLITE_OK &&
-        sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr) == SQLITE_OK)
-        return;
-    sqlite3_close(db_);
-    db_ = nullptr;
+    try {
+        db_.open(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        db_.exec(kSchema);
+    } catch (const HistoryError&) {
+        db_.close();
+    }
 }
 
 void ResultsHistory::inTransaction(const std::function<void()>& body) {
-    exec("BEGIN IMMEDIATE");
+    db_.exec("BEGIN IMMEDIATE");
     try {
         body();
-        exec("COMMIT");
+        db_.exec("COMMIT");
     } catch (...) {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
         throw;
     }
 }
@@ -402,48 +339,48 @@ ResultsHistory::Stored ResultsHistory::insertLaunch(RunList& runs, int launch) {
     const RunList::Range range = runs.launchRuns(launch);
     const LaunchResult counted = launchOf(runs, launch);
     {
-        const Use insert(prepare(insertLaunch_,
-                                 "INSERT INTO launches(program_run, started_ms, mode, servers, "
-                                 "ok, failed, timed_out, ended_by_user, not_started, running, "
-                                 "waiting) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-        bindText(*insert, 1, runs.tag().toUtf8());
-        bindMoment(*insert, 2,
-                   counted.started.isValid() ? counted.started : QDateTime::currentDateTime());
-        sqlite3_bind_text(*insert, 3, launchModeKey(counted.mode), -1, SQLITE_STATIC);
-        sqlite3_bind_int64(*insert, 4, counted.servers);
+        const StatementUse insert(
+            prepared(insertLaunch_,
+                     "INSERT INTO launches(program_run, started_ms, mode, servers, ok, failed, "
+                     "timed_out, ended_by_user, not_started, running, waiting) "
+                     "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        insert->bindText(1, runs.tag().toUtf8());
+        insert->bindMoment(
+            2, counted.started.isValid() ? counted.started : QDateTime::currentDateTime());
+        insert->bindText(3, launchModeKey(counted.mode), /*stays=*/true);
+        insert->bind(4, counted.servers);
         for (int count = 0; count < LaunchResult::Counts; ++count)
-            sqlite3_bind_int64(*insert, 5 + count, counted.counts[count]);
-        done(*insert);
+            insert->bind(5 + count, counted.counts[count]);
+        insert->run();
     }
-    const qint64 id = sqlite3_last_insert_rowid(db_);
-    const Use insert(prepare(insertRun_,
-                             "INSERT INTO runs(launch, place, batch, server_count, state, "
-                             "started_ms) VALUES(?, ?, ?, ?, ?, ?)"));
-    const Use text(prepare(insertServers_, "INSERT INTO servers(run, text) VALUES(?, ?)"));
+    const qint64 id = db_.lastInsertId();
+    SqliteStatement& insert = prepared(insertRun_,
+                                       "INSERT INTO runs(launch, place, batch, server_count, "
+                                       "state, started_ms) VALUES(?, ?, ?, ?, ?, ?)");
+    SqliteStatement& text = prepared(insertServers_, "INSERT INTO servers(run, text) VALUES(?, ?)");
+    const StatementUse insertUse(insert);
+    const StatementUse textUse(text);
     qint64 firstRun = 0;
     for (qsizetype place = 0; place < range.count; ++place) {
         const Run& run = runs.runs()[range.first + place];
-        sqlite3_bind_int64(*insert, 1, id);
-        sqlite3_bind_int64(*insert, 2, place);
-        bindText(*insert, 3, fileNameOf(run.batchPath));
-        sqlite3_bind_int64(*insert, 4, run.serverCount);
-        sqlite3_bind_text(*insert, 5, stateName(runs.finalState(range.first + place).kind), -1,
-                          SQLITE_STATIC);
-        bindMoment(*insert, 6, run.started);
-        done(*insert);
-        sqlite3_reset(*insert);
-        const qint64 runId = sqlite3_last_insert_rowid(db_);
+        insert.bind(1, id);
+        insert.bind(2, place);
+        insert.bindText(3, fileNameOf(run.batchPath));
+        insert.bind(4, run.serverCount);
+        insert.bindText(5, stateName(runs.finalState(range.first + place).kind), true);
+        insert.bindMoment(6, run.started);
+        insert.run();
+        insert.reset();
+        const qint64 runId = db_.lastInsertId();
         // Appended in one transaction, a launch's runs are numbered one after another.
         if (place == 0)
             firstRun = runId;
         else if (runId != firstRun + place)
             throw HistoryError(QStringLiteral("the runs of a launch are not numbered in order"));
-        sqlite3_bind_int64(*text, 1, runId);
-        sqlite3_bind_text64(*text, 2, run.serverText.constData(),
-                            static_cast<sqlite3_uint64>(run.serverText.size()), SQLITE_STATIC,
-                            SQLITE_UTF8);
-        done(*text);
-        sqlite3_reset(*text);
+        text.bind(1, runId);
+        text.bindText(2, run.serverText, true);
+        text.run();
+        text.reset();
     }
     // The oldest launches beyond those kept go with this one.
     const QByteArray keep = QByteArray::number(keep_);
@@ -454,11 +391,11 @@ ResultsHistory::Stored ResultsHistory::insertLaunch(RunList& runs, int launch) {
                              ";DELETE FROM outputs WHERE run IN " + oldRuns +
                              ";DELETE FROM runs WHERE launch IN " + old +
                              ";DELETE FROM launches WHERE id IN " + old + ";";
-    const qint64 before = sqlite3_total_changes64(db_);
-    exec(prune.constData());
+    const qint64 before = db_.totalChanges();
+    db_.exec(prune.constData());
     // What the pruned launches took goes back to the file system.
-    if (sqlite3_total_changes64(db_) != before)
-        exec("PRAGMA incremental_vacuum");
+    if (db_.totalChanges() != before)
+        db_.exec("PRAGMA incremental_vacuum");
     return Stored{id, firstRun, counted};
 }
 
@@ -468,35 +405,33 @@ void ResultsHistory::writeRun(RunList& runs, qsizetype index, const Stored& stor
     const qint64 runId = stored.firstRun + index - runs.launchRuns(run.launch).first;
     const RunState state = runs.finalState(index);
     if (!state.final()) {
-        const Use update(prepare(started_,
-                                 "UPDATE runs SET batch = ?, state = ?, started_ms = ? "
-                                 "WHERE id = ?"));
-        bindText(*update, 1, fileNameOf(run.batchPath));
-        sqlite3_bind_text(*update, 2, stateName(state.kind), -1, SQLITE_STATIC);
-        bindMoment(*update, 3, run.started);
-        sqlite3_bind_int64(*update, 4, runId);
-        done(*update);
+        const StatementUse update(prepared(
+            started_, "UPDATE runs SET batch = ?, state = ?, started_ms = ? WHERE id = ?"));
+        update->bindText(1, fileNameOf(run.batchPath));
+        update->bindText(2, stateName(state.kind), true);
+        update->bindMoment(3, run.started);
+        update->bind(4, runId);
+        update->run();
         return;
     }
-    const Use update(prepare(ended_,
-                             "UPDATE runs SET batch = ?, state = ?, exit_status = ?, "
-                             "started_ms = ?, ended_ms = ?, last_line = ?, digest = ? "
-                             "WHERE id = ?"));
-    bindText(*update, 1, fileNameOf(run.batchPath));
-    sqlite3_bind_text(*update, 2, stateName(state.kind), -1, SQLITE_STATIC);
-    sqlite3_bind_int(*update, 3, state.exitStatus);
-    bindMoment(*update, 4, run.started);
-    bindMoment(*update, 5, run.ended);
-    bindText(*update, 6, run.lastLine.toUtf8());
-    sqlite3_bind_blob(*update, 7, run.outputDigest.constData(),
-                      static_cast<int>(run.outputDigest.size()), SQLITE_STATIC);
-    sqlite3_bind_int64(*update, 8, runId);
-    done(*update);
-    const Use written(
-        prepare(insertOutput_, "INSERT OR REPLACE INTO outputs(run, text) VALUES(?, ?)"));
-    sqlite3_bind_int64(*written, 1, runId);
-    bindText(*written, 2, output.toUtf8());
-    done(*written);
+    const StatementUse update(prepared(ended_,
+                                       "UPDATE runs SET batch = ?, state = ?, exit_status = ?, "
+                                       "started_ms = ?, ended_ms = ?, last_line = ?, digest = ? "
+                                       "WHERE id = ?"));
+    update->bindText(1, fileNameOf(run.batchPath));
+    update->bindText(2, stateName(state.kind), true);
+    update->bind(3, state.exitStatus);
+    update->bindMoment(4, run.started);
+    update->bindMoment(5, run.ended);
+    update->bindText(6, run.lastLine.toUtf8());
+    update->bindBlob(7, run.outputDigest);
+    update->bind(8, runId);
+    update->run();
+    const StatementUse written(
+        prepared(insertOutput_, "INSERT OR REPLACE INTO outputs(run, text) VALUES(?, ?)"));
+    written->bind(1, runId);
+    written->bindText(2, output.toUtf8());
+    written->run();
 }
 
 void ResultsHistory::addLaunch(RunList& runs, int launch) {
@@ -575,14 +510,15 @@ void ResultsHistory::flush() {
             const auto stored = ids_.constFind(launch);
             if (stored == ids_.constEnd())
                 continue;
-            const Use update(prepare(counted_,
-                                     "UPDATE launches SET ok = ?, failed = ?, timed_out = ?, "
-                                     "ended_by_user = ?, not_started = ?, running = ?, "
-                                     "waiting = ? WHERE id = ?"));
+            const StatementUse update(prepared(counted_,
+                                               "UPDATE launches SET ok = ?, failed = ?, "
+                                               "timed_out = ?, ended_by_user = ?, "
+                                               "not_started = ?, running = ?, waiting = ? "
+                                               "WHERE id = ?"));
             for (int count = 0; count < LaunchResult::Counts; ++count)
-                sqlite3_bind_int64(*update, 1 + count, stored->counted.counts[count]);
-            sqlite3_bind_int64(*update, 8, stored->id);
-            done(*update);
+                update->bind(1 + count, stored->counted.counts[count]);
+            update->bind(8, stored->id);
+            update->run();
         }
     });
     if (outcome == Outcome::Busy) {
@@ -600,7 +536,7 @@ void ResultsHistory::flush() {
     retry_.stop();
     if (outcome == Outcome::Failed) {
         // Gone over to memory: what was pending goes there instead, once.
-        if (!onDisk_ && db_ && !std::exchange(retryingInMemory_, true)) {
+        if (!onDisk_ && db_.isOpen() && !std::exchange(retryingInMemory_, true)) {
             flush();
             retryingInMemory_ = false;
         }
@@ -616,13 +552,13 @@ void ResultsHistory::flush() {
 }
 
 bool ResultsHistory::finish(int waitMs) {
-    if (db_)
-        sqlite3_busy_timeout(db_, waitMs);
+    if (db_.isOpen())
+        db_.setBusyTimeout(waitMs);
     waitMs_ = waitMs;
     flush();
     waitMs_ = kBusyWaitMs;
-    if (db_)
-        sqlite3_busy_timeout(db_, kBusyWaitMs);
+    if (db_.isOpen())
+        db_.setBusyTimeout(kBusyWaitMs);
     const bool written = pendingLaunches_.isEmpty() && pendingRuns_.isEmpty();
     if (!written && report) {
         report(QStringLiteral("%1 launch(es) and the states of %2 batch file(s) could not be "
@@ -634,20 +570,15 @@ bool ResultsHistory::finish(int waitMs) {
     return written;
 }
 
-bool ResultsHistory::query(const char* sql, const std::function<void(sqlite3_stmt*)>& bind,
-                           const std::function<void(sqlite3_stmt*)>& row) {
+bool ResultsHistory::query(const char* sql, const std::function<void(SqliteStatement&)>& bind,
+                           const std::function<void(const SqliteStatement&)>& row) {
     if (!open())
         return false;
-    sqlite3_stmt* statement = nullptr;
-    const auto finalize = qScopeGuard([&] { sqlite3_finalize(statement); });
     try {
-        prepare(statement, sql);
+        SqliteStatement statement = db_.prepare(sql);
         bind(statement);
-        int step;
-        while ((step = sqlite3_step(statement)) == SQLITE_ROW)
+        while (statement.step())
             row(statement);
-        if (step != SQLITE_DONE)
-            throwError();
         return true;
     } catch (const HistoryError& error) {
         failed(QStringLiteral("The results history %1 cannot be read: %2.")
@@ -666,18 +597,17 @@ QList<ResultsHistory::StoredLaunch> ResultsHistory::launches() {
         "l.timed_out, l.ended_by_user, l.not_started, l.running, l.waiting, r.state, "
         "r.exit_status FROM launches l LEFT JOIN runs r ON r.launch = l.id AND r.place = 0 "
         "ORDER BY l.id DESC",
-        [](sqlite3_stmt*) {},
-        [&launches](sqlite3_stmt* statement) {
+        [](SqliteStatement&) {},
+        [&launches](const SqliteStatement& row) {
             StoredLaunch stored;
-            stored.launch.historyId = sqlite3_column_int64(statement, 0);
-            stored.programRun = textOf(statement, 1);
-            stored.launch.started = momentOf(statement, 2);
-            stored.launch.mode = modeOf(bytesOf(statement, 3));
-            stored.launch.servers = sqlite3_column_int64(statement, 4);
+            stored.launch.historyId = row.int64(0);
+            stored.programRun = row.text(1);
+            stored.launch.started = row.moment(2);
+            stored.launch.mode = modeOf(row.bytes(3));
+            stored.launch.servers = row.int64(4);
             for (int count = 0; count < LaunchResult::Counts; ++count)
-                stored.launch.counts[count] = sqlite3_column_int64(statement, 5 + count);
-            stored.launch.batchState =
-                RunState{stateKind(bytesOf(statement, 12)), sqlite3_column_int(statement, 13)};
+                stored.launch.counts[count] = row.int64(5 + count);
+            stored.launch.batchState = RunState{stateKind(row.bytes(12)), row.integer(13)};
             launches.append(stored);
         });
     return read ? launches : QList<StoredLaunch>();
@@ -690,21 +620,20 @@ QList<BatchResult> ResultsHistory::results(qint64 launchId, bool asEnded) {
         "SELECT r.place, r.batch, s.text, r.server_count, r.state, r.exit_status, r.started_ms, "
         "r.ended_ms, r.last_line, r.digest FROM runs r JOIN servers s ON s.run = r.id "
         "WHERE r.launch = ? ORDER BY r.place",
-        [launchId](sqlite3_stmt* statement) { sqlite3_bind_int64(statement, 1, launchId); },
-        [&results, asEnded](sqlite3_stmt* statement) {
+        [launchId](SqliteStatement& statement) { statement.bind(1, launchId); },
+        [&results, asEnded](const SqliteStatement& row) {
             BatchResult result;
-            result.index = sqlite3_column_int64(statement, 0);
-            result.batchName = textOf(statement, 1);
-            result.serverText = bytesOf(statement, 2).toByteArray();
-            result.serverCount = sqlite3_column_int64(statement, 3);
-            result.state =
-                RunState{stateKind(bytesOf(statement, 4)), sqlite3_column_int(statement, 5)};
+            result.index = row.int64(0);
+            result.batchName = row.text(1);
+            result.serverText = row.bytes(2).toByteArray();
+            result.serverCount = row.int64(3);
+            result.state = RunState{stateKind(row.bytes(4)), row.integer(5)};
             if (asEnded)
                 result.state = asEndedState(result.state);
-            result.started = momentOf(statement, 6);
-            result.ended = momentOf(statement, 7);
-            result.lastLine = textOf(statement, 8);
-            result.digest = bytesOf(statement, 9).toByteArray();
+            result.started = row.moment(6);
+            result.ended = row.moment(7);
+            result.lastLine = row.text(8);
+            result.digest = row.bytes(9).toByteArray();
             results.append(std::move(result));
         });
     return read ? results : QList<BatchResult>();
@@ -716,18 +645,18 @@ QString ResultsHistory::output(qint64 launchId, qsizetype place) {
     query(
         "SELECT o.text FROM runs r JOIN outputs o ON o.run = r.id WHERE r.launch = ? AND "
         "r.place = ?",
-        [=](sqlite3_stmt* statement) {
-            sqlite3_bind_int64(statement, 1, launchId);
-            sqlite3_bind_int64(statement, 2, place);
+        [=](SqliteStatement& statement) {
+            statement.bind(1, launchId);
+            statement.bind(2, place);
         },
-        [&text](sqlite3_stmt* statement) { text = textOf(statement, 0); });
+        [&text](const SqliteStatement& row) { text = row.text(0); });
     return text;
 }
 
 bool ResultsHistory::clear() {
     writeNow();  // a queued launch is cleared with the others, not written after them
     const Outcome outcome = transaction([&] {
-        exec(
+        db_.exec(
             "DELETE FROM servers; DELETE FROM outputs; DELETE FROM runs; DELETE FROM launches;"
             "PRAGMA incremental_vacuum;");
     });

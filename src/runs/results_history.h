@@ -9,9 +9,7 @@
 
 #include "runs/launch_results.h"
 #include "runs/run_list.h"
-
-struct sqlite3;
-struct sqlite3_stmt;
+#include "runs/sqlite_database.h"
 
 // The results of every launch, kept in an SQLite database (logs/results.sqlite) across
 // runs of the program: each launch, its batch files, their states, exit statuses, start
@@ -96,16 +94,13 @@ class ResultsHistory {
     void openFile(int flags);
     // Brings a file of an earlier layout, `version`, to this one, step by step.
     void migrate(int version);
-    int intPragma(const char* sql);
     void useMemory();
-    void exec(const char* sql);
-    sqlite3_stmt* prepare(sqlite3_stmt*& statement, const char* sql);
-    // Runs a statement that returns no rows; throws HistoryError when it fails.
-    void done(sqlite3_stmt* statement);
+    // `statement`, prepared with `sql` when it is first used, and kept.
+    SqliteStatement& prepared(SqliteStatement& statement, const char* sql);
     // Runs the query `sql`, `bind` giving its values, and `row` for each row it returns;
     // false, reported once, when it fails.
-    bool query(const char* sql, const std::function<void(sqlite3_stmt*)>& bind,
-               const std::function<void(sqlite3_stmt*)>& row);
+    bool query(const char* sql, const std::function<void(SqliteStatement&)>& bind,
+               const std::function<void(const SqliteStatement&)>& row);
     // Runs `body` in a transaction; a failure rolls it back. A busy or full file is Busy;
     // any other failure is reported, and the history goes on in memory.
     Outcome transaction(const std::function<void()>& body);
@@ -114,13 +109,12 @@ class ResultsHistory {
     // Goes on in memory after a failure, reported once; a file that is not a database or is
     // corrupt (`code`) is renamed aside.
     void failed(const QString& what, int code);
-    [[noreturn]] void throwError() const;
     void closeDatabase();
 
     QString path_;
     int keep_;
     bool readOnly_;
-    sqlite3* db_ = nullptr;
+    SqliteDatabase db_;
     bool tried_ = false;
     bool onDisk_ = false;
     bool reported_ = false;
@@ -150,23 +144,11 @@ class ResultsHistory {
     bool busy_ = false;  // the last open found the file busy
     bool busyNoted_ = false;
     bool retryingInMemory_ = false;
-    sqlite3_stmt* insertLaunch_ = nullptr;
-    sqlite3_stmt* insertRun_ = nullptr;
-    sqlite3_stmt* insertServers_ = nullptr;
-    sqlite3_stmt* insertOutput_ = nullptr;
-    sqlite3_stmt* started_ = nullptr;
-    sqlite3_stmt* ended_ = nullptr;
-    sqlite3_stmt* counted_ = nullptr;
-};
-
-// The history cannot be read or written.
-class HistoryError : public std::runtime_error {
-  public:
-    explicit HistoryError(const QString& message)
-        : std::runtime_error(message.toStdString()), message_(message) {}
-    const QString& message() const { return message_; }
-    int code = 0;
-
-  private:
-    QString message_;
+    SqliteStatement insertLaunch_;
+    SqliteStatement insertRun_;
+    SqliteStatement insertServers_;
+    SqliteStatement insertOutput_;
+    SqliteStatement started_;
+    SqliteStatement ended_;
+    SqliteStatement counted_;
 };
