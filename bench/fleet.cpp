@@ -10,7 +10,15 @@
 //                line tool inserting the same rows in one transaction; and the same launch
 //                with each end reported alone, as the watch sees each batch file end
 //                (the history groups them), until the last is committed
-// Usage: build/bench/fleet [results|history]   (default: both)
+//   results-json-1m  corvane results --json of a normal launch of 1,000,000 servers kept
+//                in the history, its time and peak memory; floor: the text form of the
+//                same launch
+// Usage: build/bench/fleet [results|history|json]   (default: all)
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QAbstractTableModel>
 #include <QAction>
@@ -27,6 +35,7 @@
 #include <QTimer>
 #include <QWindow>
 #include <cstdio>
+#include <vector>
 
 #include "common/workspace.h"
 #include "main_window/form1.h"
@@ -303,6 +312,78 @@ void historyCase() {
     printRatio("history-10k-each", median(each), median(floors), peakRssMb());
 }
 
+// Runs `program` with `arguments`, output to /dev/null; its time and peak
+// memory, as the kernel counted them for that process alone.
+std::pair<double, double> measuredRun(const QString& program, const QStringList& arguments) {
+    QList<QByteArray> storage{QFile::encodeName(program)};
+    for (const QString& argument : arguments)
+        storage.append(argument.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& argument : storage)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    QElapsedTimer timer;
+    timer.start();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 1);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    struct rusage usage {};
+    if (::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
+        WEXITSTATUS(status) > 1)
+        qFatal("corvane %s failed", qPrintable(arguments.join(u' ')));
+    return {timer.nsecsElapsed() / 1e6, usage.ru_maxrss / 1024.0};
+}
+
+// corvane results --json of a normal launch of 1,000,000 servers in the history, against
+// the text form of the same launch; medians of five, in turns.
+void jsonCase() {
+    Bench bench;
+    // The program beside the workspace it reads.
+    const QString program = bench.workspace.path(QStringLiteral("corvane"));
+    QFile::copy(QStringLiteral(CORVANE_PROGRAM), program);
+    {
+        RunList runs;
+        const int number = runs.beginLaunch(QDateTime::currentDateTime());
+        QByteArray servers;
+        for (int i = 1; i <= 1000000; ++i)
+            servers += serverName(i).toUtf8() + '\n';
+        const qsizetype index = runs.plan(Run{.launch = number,
+                                              .mode = LaunchMode::Normal,
+                                              .tag = runs.tag(),
+                                              .serverText = servers,
+                                              .serverCount = 1000000});
+        runs.start(index, bench.workspace.tempBatch(1), 0, QDateTime::currentDateTime());
+        const Run& started = runs.runs()[index];
+        leaveRecord(BatchStart{started.batchPath, QString(), started.outputPath(),
+                               started.statusPath(), started.pidPath()},
+                    1, QByteArray::number(deadProcessId()));
+        ResultsHistory history(bench.workspace.historyFile());
+        history.addLaunch(runs, number);
+        runs.lookAtRunning();
+        history.recordChanges(runs);
+        if (!history.finish(10000))
+            qFatal("the history was not written");
+    }
+    QList<double> json, text, jsonMb, textMb;
+    for (int turn = 0; turn < 5; ++turn) {
+        const auto [jsonMs, jsonPeak] =
+            measuredRun(program, {QStringLiteral("results"), QStringLiteral("--json")});
+        const auto [textMs, textPeak] = measuredRun(program, {QStringLiteral("results")});
+        json.append(jsonMs);
+        jsonMb.append(jsonPeak);
+        text.append(textMs);
+        textMb.append(textPeak);
+    }
+    std::printf("results-1m text_ms=%.1f text_peak_mb=%.1f\n", median(text), median(textMb));
+    printRatio("results-json-1m", median(json), median(text), median(jsonMb));
+    std::fflush(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -315,5 +396,7 @@ int main(int argc, char* argv[]) {
         historyCase();
     if (only.isEmpty() || only == u"results")
         resultsCase();
+    if (only.isEmpty() || only == u"json")
+        jsonCase();
     return 0;
 }

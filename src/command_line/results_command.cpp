@@ -109,6 +109,25 @@ class JsonStream {
   private:
     void put(char c) { buffer_ += c; }
     void quoted(QStringView text) {
+        // Most texts are server names and times, plain ASCII: written at once.
+        const qsizetype start = buffer_.size();
+        buffer_.resize(start + text.size() + 2);
+        char* out = buffer_.data() + start;
+        *out++ = '"';
+        bool plain = true;
+        for (QChar c : text) {
+            const char16_t code = c.unicode();
+            if (code < 0x20 || code >= 0x80 || code == u'"' || code == u'\\') {
+                plain = false;
+                break;
+            }
+            *out++ = char(code);
+        }
+        if (plain) {
+            *out = '"';
+            return;
+        }
+        buffer_.resize(start);
         put('"');
         for (qsizetype i = 0; i < text.size(); ++i) {
             const char16_t code = text[i].unicode();

@@ -246,6 +246,7 @@ bool ResultsHistory::open() {
             "PRAGMA auto_vacuum = INCREMENTAL; PRAGMA journal_mode=WAL; "
             "PRAGMA synchronous=NORMAL;");
         migrate(db_.intOf("PRAGMA user_version"));
+        db_.keepLogOnClose();
         onDisk_ = true;
         return true;
     } catch (const HistoryError& error) {
