@@ -204,7 +204,9 @@ void LaunchJob::startNormal() {
                                              .tag = l.runs_.tag(),
                                              .serverText = serverText,
                                              .serverCount = servers});
-    l.history_.addLaunch(l.runs_, number);
+    // Kept once it runs (or failed to start): the copy of a large collection does not hold
+    // up its start.
+    const auto kept = qScopeGuard([&] { l.history_.addLaunch(l.runs_, number); });
     l.startRecorded(request_, progress_, index, BatchPath,
                     QStringLiteral("corvane: %1 (%2 %3)")
                         .arg(QFileInfo(BatchPath).fileName())

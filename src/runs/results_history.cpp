@@ -246,7 +246,10 @@ bool ResultsHistory::open() {
             "PRAGMA auto_vacuum = INCREMENTAL; PRAGMA journal_mode=WAL; "
             "PRAGMA synchronous=NORMAL;");
         migrate(db_.intOf("PRAGMA user_version"));
-        db_.keepLogOnClose();
+        // The log is folded into the file once it holds a MiB, in the commit that fills
+        // it: a large launch's collection is copied while its batch file runs, not as the
+        // program exits.
+        db_.exec("PRAGMA wal_autocheckpoint = 256");
         onDisk_ = true;
         return true;
     } catch (const HistoryError& error) {
@@ -439,7 +442,10 @@ void ResultsHistory::addLaunch(RunList& runs, int launch) {
     if (runs.launchRuns(launch).count == 0)
         return;
     pendingLaunches_.append(launch);
-    grouped_ += runs.launchRuns(launch).count;  // a large launch is written as it begins
+    // A large launch is written as it begins.
+    const RunList::Range range = runs.launchRuns(launch);
+    for (qsizetype i = range.first; i < range.first + range.count; ++i)
+        grouped_ += runs.runs()[i].serverCount;
     recordChanges(runs);
 }
 

@@ -148,7 +148,3 @@ qint64 SqliteDatabase::totalChanges() const {
 void SqliteDatabase::setBusyTimeout(int milliseconds) {
     sqlite3_busy_timeout(db_, milliseconds);
 }
-
-void SqliteDatabase::keepLogOnClose() {
-    sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-}

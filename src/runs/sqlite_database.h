@@ -101,9 +101,6 @@ class SqliteDatabase {
     qint64 lastInsertId() const;
     qint64 totalChanges() const;
     void setBusyTimeout(int milliseconds);
-    // The write-ahead log stays when the connection closes, for the next connection or
-    // its own checkpoints to fold in: a program's exit does not wait for the copy and sync.
-    void keepLogOnClose();
     [[noreturn]] void fail() const;
 
   private:
