@@ -777,28 +777,42 @@ void BatchEngineTest::runLogKeepsUpWithStarts() {
 
 void BatchEngineTest::failedLaunchEndsItsRecord_data() {
     QTest::addColumn<LaunchMode>("mode");
+    QTest::addColumn<bool>("afterAWait");  // the start fails once the launch has waited
     QTest::addColumn<QByteArray>("record");
-    QTest::newRow("normal") << LaunchMode::Normal
+    QTest::newRow("normal") << LaunchMode::Normal << false
                             << QByteArray(
                                    "Corvane launched 12/6/2026 5:21:13 AM\n\nping alpha\n\n"
                                    "ping beta\n\nLaunch failed: Cannot start TEMP1: no "
                                    "shell\n");
-    QTest::newRow("spawn") << LaunchMode::Spawn
+    QTest::newRow("spawn") << LaunchMode::Spawn << false
                            << QByteArray(
                                   "Corvane (SPAWN-MODE) launched 12/6/2026 5:21:13 AM\n\n"
                                   "ping alpha\n\nLaunch failed: Cannot start TEMP1: no "
                                   "shell\n");
+    // Told by finished(), on a later turn of the event loop than the start.
+    QTest::newRow("spawn, after its delay")
+        << LaunchMode::Spawn << true
+        << QByteArray(
+               "Corvane (SPAWN-MODE) launched 12/6/2026 5:21:13 AM\n\nping alpha\n\n"
+               "ping beta\n\nLaunch failed: Cannot start TEMP2: no shell\n");
 }
 
 void BatchEngineTest::failedLaunchEndsItsRecord() {
     QFETCH(LaunchMode, mode);
+    QFETCH(bool, afterAWait);
     QFETCH(QByteArray, record);
     window.mode = mode;
-    platform.failStarts = true;
+    platform.failStarts = !afterAWait;
+    platform.realWaits = afterAWait;
+    platform.whilePaused = [&](int) { platform.failStarts = true; };
+    window.delay = QStringLiteral("0.05");
     fill(QStringLiteral("alpha\nbeta"));
     launch();
     record.replace("TEMP1", ws->path("temp/temp1.bat").toUtf8());
+    record.replace("TEMP2", ws->path("temp/temp2.bat").toUtf8());
     QCOMPARE(ws->read("logs/log.txt"), record + kSeparator + "\n");
+    QCOMPARE(platform.messages().size(), 1);
+    QCOMPARE(window.finishes, afterAWait ? 1 : 0);
 }
 
 void BatchEngineTest::batchFileFailureEndsTheRecord() {
