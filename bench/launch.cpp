@@ -638,6 +638,9 @@ void quitCase(int runs) {
     qint64 hiddenMs = -1;
     form.installEventFilter(new HideWatch([&] { hiddenMs = timer.elapsed(); }));
     form.close();
+    // The clean-up follows on the next turn of the event loop, once the windows are gone.
+    while (!QDir(bench.workspace.tempFolder()).isEmpty() && !timer.hasExpired(120000))
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
     const qint64 closedMs = timer.elapsed();
     if (!QDir(bench.workspace.tempFolder()).isEmpty())
         qFatal("the temp folder was not emptied");
