@@ -10,6 +10,9 @@ RecordingPlatform::Event event(RecordingPlatform::Kind kind, const QString& text
     RecordingPlatform::Event recorded;
     recorded.kind = kind;
     recorded.text = text;
+    QElapsedTimer clock;
+    clock.start();
+    recorded.atNs = clock.msecsSinceReference() * 1000000;
     return recorded;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QStringList>
 #include <functional>
@@ -17,6 +18,7 @@ class RecordingPlatform : public Platform {
         int milliseconds = 0;
         QByteArray fileAtStart;  // a started file's bytes at the moment of its start
         BatchStart start;        // what a start was given
+        qint64 atNs = 0;         // when it happened, on the monotonic clock
     };
 
     void showMessage(const QString& caption, const QString& text) override;
