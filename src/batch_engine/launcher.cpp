@@ -49,6 +49,8 @@ Launcher::Launcher(const Workspace& workspace, Platform& platform)
         }
         if (launching())
             job_->wake();
+        if (runChanged)
+            runChanged(index);
     };
 }
 

@@ -59,11 +59,27 @@ class Launcher {
     // stopRequested() decides what follows.
     void stop();
 
-    // Every batch file the launches of this program run started, or are to start.
+    // Told after the engine has taken in that a run may have ended: `index`, or -1 for any.
+    std::function<void(qsizetype index)> runChanged;
+    // What a front end without windows reads and asks of the runs.
+    const QList<Run>& runList() const { return runs_.runs(); }
+    RunState stateOf(qsizetype index) { return runs_.state(index); }
+    int launchCount() const { return runs_.launches(); }
+    // Ends those of `indices` still running, as the user asked; ended runs of which a process
+    // is left for the SIGKILL to come.
+    void endRuns(const QList<qsizetype>& indices) { watch_.end(indices); }
+    qsizetype endingsPending() { return watch_.endingsPending(); }
+    // Writes what the history still keeps, waiting at most `waitMs` for a busy file.
+    bool finishHistory(int waitMs) { return history_.finish(waitMs); }
+    // The history's id of launch `launch` of this program run; 0 when it holds none.
+    qint64 historyIdOf(int launch) { return history_.idOf(launch); }
+
+    // The window's Results: every batch file the launches of this program run started, or
+    // are to start.
     RunList& runs() { return runs_; }
-    // Their end, their time limits, and the user's end of them.
+    // Their end, their time limits, and the user's end of them; and the results of the
+    // launches, kept across program runs. The Results window is the one user of these three.
     RunWatch& watch() { return watch_; }
-    // The results of the launches, kept across program runs.
     ResultsHistory& history() { return history_; }
     static constexpr int kExitHistoryWaitMs = 2000;
     // Told, without an answer to wait for, when the history is busy and free again; without

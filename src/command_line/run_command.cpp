@@ -348,11 +348,7 @@ class CommandLineRun {
 
     int run() {
         watchSignals();
-        std::function<void(qsizetype)> engine = launcher_.watch().changed;
-        launcher_.watch().changed = [this, engine](qsizetype index) {
-            engine(index);
-            lookAtRuns();
-        };
+        launcher_.runChanged = [this](qsizetype) { lookAtRuns(); };
         LaunchRequest request;
         try {
             request = requestFromFiles(
@@ -368,7 +364,7 @@ class CommandLineRun {
         if (options_.mode == LaunchMode::RunLater)
             servers_ = ServerLines(request.servers).count();
         progress_.onFinished = [this] {
-            const qsizetype runs = launcher_.runs().runs().size();
+            const qsizetype runs = launcher_.runList().size();
             for (qsizetype i = 0; i < runs; ++i)
                 going_.append(i);
             lookAtRuns();
@@ -384,7 +380,7 @@ class CommandLineRun {
         if (progress_.failure)
             std::rethrow_exception(progress_.failure);
         // A backup that holds the history for a few seconds loses nothing of the launch.
-        launcher_.history().finish(30000);
+        launcher_.finishHistory(30000);
         const int status = progress_.stop || failedFiles_ > 0 ? 1 : 0;
         if (options_.json)
             printJson(status);
@@ -435,9 +431,8 @@ class CommandLineRun {
         }
         do {
             lookAgain_ = false;
-            RunList& runs = launcher_.runs();
             going_.removeIf([&](qsizetype i) {
-                const RunState state = runs.state(i);
+                const RunState state = launcher_.stateOf(i);
                 if (state.kind == RunState::Running)
                     return false;
                 report(i, state);
@@ -445,14 +440,13 @@ class CommandLineRun {
             });
             launcher_.recordChanges();
             // After a stop, what was ended gets its SIGKILL before the program goes.
-            if (progress_.failure ||
-                (going_.isEmpty() && launcher_.watch().endingsPending() == 0)) {
+            if (progress_.failure || (going_.isEmpty() && launcher_.endingsPending() == 0)) {
                 done_ = true;
                 QCoreApplication::exit(0);
                 break;
             }
             if (progress_.stop && !endedGoing_) {
-                launcher_.watch().end(going_);
+                launcher_.endRuns(going_);
                 endedGoing_ = true;
                 lookAgain_ = true;
             }
@@ -461,7 +455,7 @@ class CommandLineRun {
     }
 
     void report(qsizetype index, const RunState& state) {
-        const Run& run = launcher_.runs().runs()[index];
+        const Run& run = launcher_.runList()[index];
         servers_ += run.serverCount;
         ++files_;
         if (state.failed()) {
@@ -496,7 +490,7 @@ class CommandLineRun {
 
     void printJson(int status) {
         QJsonArray batchFiles;
-        const QList<Run>& runs = launcher_.runs().runs();
+        const QList<Run>& runs = launcher_.runList();
         for (const auto& [index, state] : ended_) {
             const Run& run = runs[index];
             QJsonObject file{
@@ -510,7 +504,7 @@ class CommandLineRun {
         }
         // The launch's number in the results history (corvane results --launch); a Run
         // Later launch starts nothing and is not kept there.
-        const qint64 kept = launcher_.history().idOf(launcher_.runs().launches());
+        const qint64 kept = launcher_.historyIdOf(launcher_.launchCount());
         QJsonObject launch{{"launch", kept > 0 ? QJsonValue(kept) : QJsonValue(QJsonValue::Null)},
                            {"mode", QString::fromLatin1(launchModeKey(options_.mode))},
                            {"servers", servers_},
