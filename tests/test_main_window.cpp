@@ -98,6 +98,7 @@ struct Program {
         box("ListBox")->setPlainText(servers);
         box("ScriptBox")->setPlainText(QStringLiteral("ssh %s uptime"));
         child<QPushButton>("RunCommand")->click();
+        waitForLaunch();
         return platform.eventsOf(RecordingPlatform::Kind::Start);
     }
 
@@ -1629,6 +1630,7 @@ void MainWindowTest::spawnWaitsForAFreeSlot() {
     };
     p.child<QLineEdit>("DelayText")->setText(QStringLiteral("1"));
     p.child<QPushButton>("RunCommand")->click();
+    p.waitForLaunch();
     QCOMPARE(statesWhileWaiting, (QStringList{"s1: running", "s2: running", "s3: waiting",
                                               "s4: waiting", "s5: waiting"}));
     QCOMPARE(p.platform.startedPaths().size(), 3);

@@ -144,8 +144,12 @@ void LaunchJob::giveBack() {
 
 bool LaunchJob::waitFor(int ms, bool forSlot) {
     const int wait = launcher_.platform_.beginWait(ms);
-    if (wait <= 0)
+    if (wait <= 0) {
+        // Over as soon as begun: the launch goes on in a new slice, as after a wait on the
+        // timer, so that the slice measures the launch's own work.
+        slice_.start();
         return false;
+    }
     waitingForSlot_ = forSlot;
     timer_.start(wait);
     return true;
@@ -212,9 +216,7 @@ void LaunchJob::startNormal() {
                         .arg(QFileInfo(BatchPath).fileName())
                         .arg(servers)
                         .arg(servers == 1 ? QStringLiteral("server") : QStringLiteral("servers")));
-    record_->close();
-    recordOpen_ = false;
-    end(nullptr);
+    done();
 }
 
 void LaunchJob::saveRunLater() {
@@ -224,7 +226,7 @@ void LaunchJob::saveRunLater() {
     record_->endLogBox();
     record_->close();
     recordOpen_ = false;
-    progress_.savedForLater(BatchPath);
+    progress_.savedForLater(BatchPath);  // told once the record is closed, before the end
     end(nullptr);
 }
 
@@ -324,10 +326,7 @@ void LaunchJob::stopSpawn() {
     logBox.append(QStringLiteral("-- Stopped after %1 of %2 servers").arg(started_).arg(servers_) +
                   kLineEnd);
     logBox.showNow();
-    stoppable_.reset();
-    record_->close();
-    recordOpen_ = false;
-    end(nullptr);
+    done();
 }
 
 void LaunchJob::endSpawn() {
@@ -337,6 +336,10 @@ void LaunchJob::endSpawn() {
     }
     record_->endLogBox();
     record_->logBox.showNow();
+    done();
+}
+
+void LaunchJob::done() {
     stoppable_.reset();
     record_->close();
     recordOpen_ = false;

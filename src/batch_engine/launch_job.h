@@ -60,6 +60,8 @@ class LaunchJob {
     void saveRunLater();
     void stopSpawn();
     void endSpawn();
+    // The record closed, and the job ended as done.
+    void done();
     // Ends the job: done when `failure` is null.
     void end(std::exception_ptr failure);
 

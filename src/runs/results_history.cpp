@@ -187,10 +187,11 @@ void ResultsHistory::migrate(int version) {
             db_.exec(kSchema);
             stamp(kSchemaVersion);
         });
+        version = kSchemaVersion;
     }
     // Each step brings the file from one version to the next, in a transaction of its own:
     // a file left half-way is of a version the next program run goes on from.
-    for (int from = db_.intOf("PRAGMA user_version"); from < kSchemaVersion; ++from) {
+    for (int from = version; from < kSchemaVersion; ++from) {
         inTransaction([&] {
             switch (from) {
                 case 0:
