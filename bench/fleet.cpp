@@ -43,6 +43,7 @@
 #include "results_window/results_window.h"
 #include "runs/results_history.h"
 #include "runs/run_list.h"
+#include "runs/run_tracker.h"
 #include "support/dead_process.h"
 #include "support/recording_platform.h"
 
@@ -244,7 +245,7 @@ void historyCase() {
             added.append(timer.nsecsElapsed() / 1e6);
             launch.runs.lookAtRunning();
             const double lookedMs = timer.nsecsElapsed() / 1e6;
-            history.recordChanges(launch.runs);
+            recordChanges(launch.runs, history);
             history.writeNow();
             withLook.append(timer.nsecsElapsed() / 1e6);
             // Knowing that the runs ended is the program's work with or without a history.
@@ -294,8 +295,8 @@ void historyCase() {
             timer.start();
             history.addLaunch(launch.runs, launch.number);
             for (qsizetype i = 0; i < kServers; ++i) {
-                launch.runs.state(i);
-                history.recordChanges(launch.runs);
+                launch.runs.look(i);
+                recordChanges(launch.runs, history);
             }
             history.writeNow();  // until the last of them is committed
             each.append(timer.nsecsElapsed() / 1e6);
@@ -365,7 +366,7 @@ void jsonCase() {
         ResultsHistory history(bench.workspace.historyFile());
         history.addLaunch(runs, number);
         runs.lookAtRunning();
-        history.recordChanges(runs);
+        recordChanges(runs, history);
         if (!history.finish(10000))
             qFatal("the history was not written");
     }

@@ -73,6 +73,7 @@
 #include "measure.h"
 #include "results_window/results_window.h"
 #include "runs/results_history.h"
+#include "runs/run_tracker.h"
 #include "support/recording_platform.h"
 #include "x_server.h"
 
@@ -395,7 +396,7 @@ struct StartUpWorkspaces {
             const RunList::Range range = runs.launchRuns(launch);
             for (qsizetype i = range.first; i < range.first + range.count; ++i)
                 runs.ended(i, RunState{RunState::Exited, i % 50 == 0 ? 1 : 0});
-            history.recordChanges(runs);
+            recordChanges(runs, history);
         }
         for (auto [bench, collections, templates] :
              {std::tuple{&thousand, 1000, 100}, std::tuple{&tenThousand, 10000, 1000}}) {

@@ -15,6 +15,7 @@
 #include "runs/output_follower.h"
 #include "runs/results_history.h"
 #include "runs/run_list.h"
+#include "runs/run_tracker.h"
 #include "runs/terminal_text.h"
 #include "support/dead_process.h"
 #include "support/temp_workspace.h"
@@ -51,7 +52,7 @@ void startRecorded(DesktopPlatform& platform, RunList& runs, const TempWorkspace
 }
 
 QString stateText(RunList& runs, qsizetype index) {
-    return runs.state(index).text();
+    return runs.look(index).text();
 }
 
 }  // namespace
@@ -90,6 +91,8 @@ class RunsTest : public QObject {
     void earlierLayoutsAreMigrated();
     void killedWriterLeavesASoundHistory();
     void unreadableHistoryIsRenamedAside();
+    void trackerTellsEachChangeOnce_data();
+    void trackerTellsEachChangeOnce();
 };
 
 void RunsTest::spawnLaunchStatesAndRetry() {
@@ -131,6 +134,7 @@ void RunsTest::failedNormalLaunchRetriesAll() {
     ws.write(recordOf(1, "status"), "255\n");
     ws.write(recordOf(2, "out"), "");
     ws.write(recordOf(2, "status"), "0\n");
+    runs.lookAtRunning();
     QCOMPARE(runs.retry(first).servers, (QStringList{"web1", "web2", "web3"}));
     QCOMPARE(runs.retry(second).servers, QStringList{});
 }
@@ -146,12 +150,14 @@ void RunsTest::retryLeavesRunningRunsOut() {
     }
     ws.write(recordOf(1, "status"), "0\n");
     ws.write(recordOf(3, "status"), "1\n");
+    runs.lookAtRunning();
     const RunList::Retry retry = runs.retry(launch);
     QCOMPARE(retry.running, 2);
     QCOMPARE(retry.servers, QStringList{"s3"});
     ws.write(recordOf(2, "status"), "0\n");
     ws.write(recordOf(4, "status"), "0\n");
     ws.write(recordOf(3, "status"), "0\n");  // read once: what it ended as stays
+    runs.lookAtRunning();
     QCOMPARE(runs.retry(launch).running, 0);
     QCOMPARE(runs.retry(launch).servers, QStringList{"s3"});
 }
@@ -478,7 +484,7 @@ struct RecordedLaunch {
         }
         history.addLaunch(runs, number);
         runs.lookAtRunning();
-        history.recordChanges(runs);
+        recordChanges(runs, history);
         history.writeNow();  // as the program does a moment later
     }
     int number = 0;
@@ -901,6 +907,60 @@ void RunsTest::unreadableHistoryIsRenamedAside() {
                                   "it is."),
              qPrintable(messages[0]));
     QCOMPARE(later.read("logs/results.sqlite"), before);
+}
+
+void RunsTest::trackerTellsEachChangeOnce_data() {
+    QTest::addColumn<QByteArray>("script");
+    QTest::addColumn<bool>("endedByUser");
+    QTest::addColumn<QString>("state");
+    QTest::newRow("exit 0") << QByteArray("echo up\n") << false << "exit 0";
+    QTest::newRow("exit 3") << QByteArray("echo down\nexit 3\n") << false << "exit 3";
+    QTest::newRow("ended by the user") << QByteArray("sleep 30\n") << true << "ended by the user";
+}
+
+void RunsTest::trackerTellsEachChangeOnce() {
+    // Real recorded runs: their ends come from the processes, and each change is told once,
+    // read by every reader and written into the history with the same state.
+    QFETCH(QByteArray, script);
+    QFETCH(bool, endedByUser);
+    QFETCH(QString, state);
+    TempWorkspace ws;
+    DesktopPlatform platform(QStringLiteral("/bin/sh"), {});
+    const QString path = ws.workspace().historyFile();
+    RunTracker tracker(ws.path("temp"), path, ResultsHistory::Access::ReadWrite, kTag);
+    QHash<qsizetype, QStringList> told;
+    connect(&tracker, &RunTracker::runChanged, this,
+            [&](qsizetype index) { told[index] += tracker.state(index).text(); });
+    const int launch = tracker.beginLaunch(QDateTime::currentDateTime());
+    constexpr int kRuns = 3;
+    for (int i = 0; i < kRuns; ++i)
+        tracker.plan(runOf(ws, launch, i + 1, LaunchMode::Spawn, "s" + QByteArray::number(i), 1));
+    tracker.addLaunch(launch, 100);
+    for (int i = 0; i < kRuns; ++i) {
+        ws.write(QStringLiteral("temp/temp%1.bat").arg(i + 1), script);
+        const Run& run = tracker.runList()[i];
+        const qint64 pid = platform.startBatch(BatchStart{
+            run.batchPath, QString(), run.outputPath(), run.statusPath(), run.pidPath()});
+        tracker.started(i, run.batchPath, pid, QDateTime::currentDateTime(), 0);
+    }
+    if (endedByUser) {
+        QTRY_VERIFY_WITH_TIMEOUT(ws.exists(recordOf(kRuns, "pid")), 5000);
+        tracker.end({0, 1, 2});
+    }
+    const QStringList once{"running", state};
+    for (int i = 0; i < kRuns; ++i)
+        QTRY_COMPARE_WITH_TIMEOUT(told.value(i), once, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(tracker.endingsPending(), 0, 10000);
+    QCOMPARE(told.size(), kRuns);
+    const LaunchResult shown = tracker.launches().value(0);
+    QCOMPARE(shown.counts[state == "exit 0" ? LaunchResult::Ok
+                          : endedByUser     ? LaunchResult::EndedByUser
+                                            : LaunchResult::Failed],
+             kRuns);
+    QVERIFY(tracker.finishHistory(2000));
+    ResultsHistory reader(path, 100, ResultsHistory::Access::ReadOnly);
+    for (const BatchResult& result : reader.results(shown.historyId, false))
+        QCOMPARE(result.state.text(), state);
 }
 
 QTEST_GUILESS_MAIN(RunsTest)

@@ -12,6 +12,10 @@
 
 namespace {
 
+// The wait for a free slot ends when the tracker tells of an end; and after a second, for
+// what nothing told of.
+constexpr int kSlotLookMs = 1000;
+
 const QString kNormalLogHeader = QStringLiteral("Corvane launched ");
 const QString kSpawnLogHeader = QStringLiteral("Corvane (SPAWN-MODE) launched ");
 
@@ -74,7 +78,6 @@ void LaunchJob::begin() {
 
 void LaunchJob::prepare() {
     Launcher& l = launcher_;
-    l.history_.setKeepLaunches(request_.options.keepLaunches);
     const LaunchMode mode = request_.mode;
     if (mode != LaunchMode::Spawn)
         BatchPath = l.nextBatchPath(mode);
@@ -112,16 +115,16 @@ void LaunchJob::prepare() {
     servers_ = lines_->count();
     // Every server is listed, waiting, once the launch starts; those whose turn never
     // comes end as not started.
-    const int number = l.runs_.beginLaunch(l.platform_.now());
+    const int number = l.tracker_.beginLaunch(l.platform_.now());
     planned_.reserve(servers_);
     for (QStringView server : *lines_) {
-        planned_.append(l.runs_.plan(Run{.launch = number,
-                                         .mode = LaunchMode::Spawn,
-                                         .tag = l.runs_.tag(),
-                                         .serverText = encodeText(server),
-                                         .serverCount = 1}));
+        planned_.append(l.tracker_.plan(Run{.launch = number,
+                                            .mode = LaunchMode::Spawn,
+                                            .tag = l.tracker_.tag(),
+                                            .serverText = encodeText(server),
+                                            .serverCount = 1}));
     }
-    l.history_.addLaunch(l.runs_, number);
+    l.tracker_.addLaunch(number, request_.options.keepLaunches);
     l.platform_.prepareStarts(request_.options.terminals);
 }
 
@@ -202,15 +205,16 @@ void LaunchJob::startNormal() {
     QFile spool(l.workspace_.spoolFile());
     const QByteArray serverText = spool.open(QIODevice::ReadOnly) ? spool.readAll() : QByteArray();
     l.platform_.prepareStarts(request_.options.terminals);
-    const int number = l.runs_.beginLaunch(l.platform_.now());
-    const qsizetype index = l.runs_.plan(Run{.launch = number,
-                                             .mode = LaunchMode::Normal,
-                                             .tag = l.runs_.tag(),
-                                             .serverText = serverText,
-                                             .serverCount = servers});
+    const int number = l.tracker_.beginLaunch(l.platform_.now());
+    const qsizetype index = l.tracker_.plan(Run{.launch = number,
+                                                .mode = LaunchMode::Normal,
+                                                .tag = l.tracker_.tag(),
+                                                .serverText = serverText,
+                                                .serverCount = servers});
     // Kept once it runs (or failed to start): the copy of a large collection does not hold
     // up its start.
-    const auto kept = qScopeGuard([&] { l.history_.addLaunch(l.runs_, number); });
+    const auto kept =
+        qScopeGuard([&] { l.tracker_.addLaunch(number, request_.options.keepLaunches); });
     l.startRecorded(request_, progress_, index, BatchPath,
                     QStringLiteral("corvane: %1 (%2 %3)")
                         .arg(QFileInfo(BatchPath).fileName())
@@ -232,8 +236,9 @@ void LaunchJob::saveRunLater() {
 
 bool LaunchJob::slotFree() {
     const int most = request_.options.maxRunning;
-    going_.removeIf(
-        [this](qsizetype index) { return launcher_.runs_.state(index).kind != RunState::Running; });
+    going_.removeIf([this](qsizetype index) {
+        return launcher_.tracker_.state(index).kind != RunState::Running;
+    });
     return going_.size() < most;
 }
 
@@ -279,13 +284,15 @@ void LaunchJob::spawnSlice() {
                 if (limited && !progress_.stopRequested() &&
                     going_.size() >= request_.options.maxRunning) {
                     step_ = Step::Look;
-                    if (waitFor(Launcher::kSlotLookMs, true))
+                    if (waitFor(kSlotLookMs, true))
                         return;
                     break;
                 }
                 step_ = Step::Start;
                 break;
             case Step::Look:
+                // Nothing told of an end for a second: the tracker looks at the runs.
+                l.tracker_.lookNow();
                 slotFree();
                 step_ = Step::Slot;
                 break;
@@ -351,7 +358,7 @@ void LaunchJob::end(std::exception_ptr failure) {
     Launcher& l = launcher_;
     stoppable_.reset();
     for (qsizetype turn = started_; turn < planned_.size(); ++turn)
-        l.runs_.notStarted(planned_[turn]);
+        l.tracker_.notStarted(planned_[turn]);
     planned_.clear();
     batch_.reset();
     if (!partial_.isEmpty())
@@ -370,7 +377,6 @@ void LaunchJob::end(std::exception_ptr failure) {
     next_.reset();
     lines_.reset();
     written_ = QString();
-    l.recordChanges();
     running_ = false;
     if (beginning_ && failure)
         std::rethrow_exception(failure);

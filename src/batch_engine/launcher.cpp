@@ -1,6 +1,5 @@
 #include "batch_engine/launcher.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
@@ -15,13 +14,12 @@
 Launcher::Launcher(const Workspace& workspace, Platform& platform)
     : workspace_(workspace),
       platform_(platform),
-      watch_(runs_, workspace.tempFolder()),
-      history_(workspace.historyFile()) {
-    history_.report = [this](const QString& message) {
+      tracker_(workspace.tempFolder(), workspace.historyFile()) {
+    tracker_.report = [this](const QString& message) {
         platform_.showMessage(kApplicationTitle, message);
     };
     // A busy history must not hold up a launch with a box to answer.
-    history_.notice = [this](const QString& message) {
+    tracker_.notice = [this](const QString& message) {
         if (notice)
             notice(message);
         else if (launching())
@@ -29,29 +27,11 @@ Launcher::Launcher(const Workspace& workspace, Platform& platform)
         else
             platform_.showMessage(kApplicationTitle, message);
     };
-    look_.setSingleShot(true);
-    look_.setInterval(kSlotLookMs);
-    look_.callOnTimeout([this] {
-        QElapsedTimer cost;
-        cost.start();
-        runs_.lookAtRunning();
-        recordChanges();
-        // A look at very many runs takes its time: at most a twentieth of the program's.
-        look_.setInterval(std::max<qint64>(kSlotLookMs, 19 * cost.elapsed()));
-    });
-    watch_.changed = [this](qsizetype index) {
-        // A run whose process ended is written at once, in a transaction of its own.
-        if (index >= 0) {
-            runs_.state(index);
-            recordChanges();
-        } else if (!look_.isActive()) {
-            look_.start();
-        }
+    // A slot the launch waits for may have come free.
+    QObject::connect(&tracker_, &RunTracker::runChanged, &tracker_, [this] {
         if (launching())
             job_->wake();
-        if (runChanged)
-            runChanged(index);
-    };
+    });
 }
 
 Launcher::~Launcher() = default;
@@ -98,16 +78,13 @@ void Launcher::refuse(const LaunchRequest& request) const {
 }
 
 void Launcher::CleanupTemp() {
-    runs_.noteStatesBeforeCleanUp();
-    recordChanges();  // the outputs, before they go
+    tracker_.beforeCleanUp();
     removeFilesIn(workspace_.tempFolder());
 }
 
 void Launcher::emptyTempAtExit() {
-    runs_.lookAtRunning();
-    recordChanges();
     // What a busy history still keeps, with a bounded wait: the window is gone already.
-    history_.finish(kExitHistoryWaitMs);
+    tracker_.finishHistory(kExitHistoryWaitMs);
     removeFilesIn(workspace_.tempFolder());
 }
 
@@ -152,7 +129,7 @@ OutputFile Launcher::createBatch(QString& path, LaunchMode mode) {
 
 void Launcher::startRecorded(const LaunchRequest& request, LaunchProgress& progress,
                              qsizetype index, const QString& path, const QString& title) {
-    Run run = runs_.runs()[index];
+    Run run = tracker_.runList()[index];
     run.batchPath = path;
     const QDateTime at = platform_.now();
     qint64 pid = 0;
@@ -160,11 +137,9 @@ void Launcher::startRecorded(const LaunchRequest& request, LaunchProgress& progr
         pid = platform_.startBatch(
             BatchStart{run.batchPath, title, run.outputPath(), run.statusPath(), run.pidPath()});
     } catch (...) {
-        runs_.notStarted(index);
+        tracker_.notStarted(index);
         throw;
     }
-    runs_.start(index, run.batchPath, pid, at);
-    recordChanges();
-    watch_.watch(index, request.options.timeoutSeconds);
-    progress.started(runs_.runs()[index]);
+    tracker_.started(index, run.batchPath, pid, at, request.options.timeoutSeconds);
+    progress.started(tracker_.runList()[index]);
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QTimer>
 #include <functional>
 
 #include "batch_engine/launch_request.h"
@@ -8,9 +7,7 @@
 #include "common/text_file.h"
 #include "common/workspace.h"
 #include "platform/platform.h"
-#include "runs/results_history.h"
-#include "runs/run_list.h"
-#include "runs/run_watch.h"
+#include "runs/run_tracker.h"
 
 inline const QString kNoServersMessage = QStringLiteral("You dummy. Add some servers!");
 inline const QString kNoScriptMessage = QStringLiteral("You dummy. Add a Script!");
@@ -59,34 +56,13 @@ class Launcher {
     // stopRequested() decides what follows.
     void stop();
 
-    // Told after the engine has taken in that a run may have ended: `index`, or -1 for any.
-    std::function<void(qsizetype index)> runChanged;
-    // What a front end without windows reads and asks of the runs.
-    const QList<Run>& runList() const { return runs_.runs(); }
-    RunState stateOf(qsizetype index) { return runs_.state(index); }
-    int launchCount() const { return runs_.launches(); }
-    // Ends those of `indices` still running, as the user asked; ended runs of which a process
-    // is left for the SIGKILL to come.
-    void endRuns(const QList<qsizetype>& indices) { watch_.end(indices); }
-    qsizetype endingsPending() { return watch_.endingsPending(); }
-    // Writes what the history still keeps, waiting at most `waitMs` for a busy file.
-    bool finishHistory(int waitMs) { return history_.finish(waitMs); }
-    // The history's id of launch `launch` of this program run; 0 when it holds none.
-    qint64 historyIdOf(int launch) { return history_.idOf(launch); }
-
-    // The window's Results: every batch file the launches of this program run started, or
-    // are to start.
-    RunList& runs() { return runs_; }
-    // Their end, their time limits, and the user's end of them; and the results of the
-    // launches, kept across program runs. The Results window is the one user of these three.
-    RunWatch& watch() { return watch_; }
-    ResultsHistory& history() { return history_; }
+    // The runs of every launch, this program run's and earlier ones': the front ends
+    // read them, and ask for runs to be ended, there; only the launch reports to it.
+    RunTracker& tracker() { return tracker_; }
     static constexpr int kExitHistoryWaitMs = 2000;
     // Told, without an answer to wait for, when the history is busy and free again; without
     // a receiver, the launch under way has it in its log box, and a message otherwise.
     std::function<void(const QString& message)> notice;
-    // Writes what became known of the runs since the last time into the history.
-    void recordChanges() { history_.recordChanges(runs_); }
 
     // Empties the temp folder; what the runs ended as is read first, so that it outlives
     // their files.
@@ -114,13 +90,7 @@ class Launcher {
 
     Workspace workspace_;
     Platform& platform_;
-    RunList runs_;
-    RunWatch watch_;
-    ResultsHistory history_;
-    // A look at every run still running, after the temp folder changed: at most one a
-    // second, however many files a launch writes, and rarer the longer a look takes.
-    QTimer look_;
-    static constexpr int kSlotLookMs = 1000;
+    RunTracker tracker_;
     // The launch under way, or the last one; kept until the next begins.
     std::unique_ptr<LaunchJob> job_;
     // Numbers the batch files; never reset while the program runs.

@@ -15,7 +15,7 @@
 #include "common/text_file.h"
 #include "common/workspace.h"
 #include "model/server_lines.h"
-#include "runs/results_history.h"
+#include "runs/run_tracker.h"
 
 namespace {
 
@@ -307,16 +307,17 @@ int runResultsCommand(const QStringList& arguments, const QString& folder) {
     // the program that started it. The lock is only looked at: taking it, even for a
     // moment, would refuse a launch started at that moment.
     const bool programRunning = InstanceLock::holder(workspace) != 0;
-    ResultsHistory history(workspace.historyFile(), ResultsHistory::kDefaultKeepLaunches,
-                           ResultsHistory::Access::ReadOnly);
+    RunTracker tracker(workspace.tempFolder(), workspace.historyFile(),
+                       ResultsHistory::Access::ReadOnly);
+    tracker.setEarlierRunning(programRunning);
     QString problem;
-    history.report = [&problem](const QString& message) { problem = message; };
-    const QList<ResultsHistory::StoredLaunch> launches = history.launches();
+    tracker.report = [&problem](const QString& message) { problem = message; };
+    const QList<LaunchResult> launches = tracker.launches();
     if (!problem.isEmpty())
         return refused(json, problem.section(QStringLiteral(" Results keeps"), 0, 0));
-    const ResultsHistory::StoredLaunch* found = nullptr;
-    for (const ResultsHistory::StoredLaunch& stored : launches) {
-        if (wanted == 0 || stored.launch.historyId == wanted) {
+    const LaunchResult* found = nullptr;
+    for (const LaunchResult& stored : launches) {
+        if (wanted == 0 || stored.historyId == wanted) {
             found = &stored;
             break;
         }
@@ -326,11 +327,9 @@ int runResultsCommand(const QStringList& arguments, const QString& folder) {
                                  ? QStringLiteral("the history holds no launch")
                                  : QStringLiteral("the history holds no launch %1").arg(wanted));
     }
-    const QList<BatchResult> results = history.results(found->launch.historyId, !programRunning);
+    const QList<BatchResult> results = tracker.results(*found);
     // The summary as the history keeps it, as the rows read.
-    LaunchResult launch = found->launch;
-    if (!programRunning)
-        launch.asEnded();
+    const LaunchResult& launch = *found;
     const bool allOk = launch.counts[LaunchResult::Ok] == launch.servers;
     if (json)
         writeJson(launch, results);

@@ -348,7 +348,10 @@ class CommandLineRun {
 
     int run() {
         watchSignals();
-        launcher_.runChanged = [this](qsizetype) { lookAtRuns(); };
+        RunTracker& tracker = launcher_.tracker();
+        QObject::connect(&tracker, &RunTracker::runChanged, &tracker,
+                         [this](qsizetype index) { runChanged(index); });
+        QObject::connect(&tracker, &RunTracker::endingsDone, &tracker, [this] { lookAtRuns(); });
         LaunchRequest request;
         try {
             request = requestFromFiles(
@@ -364,13 +367,18 @@ class CommandLineRun {
         if (options_.mode == LaunchMode::RunLater)
             servers_ = ServerLines(request.servers).count();
         progress_.onFinished = [this] {
-            const qsizetype runs = launcher_.runList().size();
-            for (qsizetype i = 0; i < runs; ++i)
-                going_.append(i);
+            // What ended while the launch ran is told now, in launch order.
+            left_ = launcher_.tracker().runList().size();
+            reported_.fill(false, left_);
+            tellingAll_ = true;
+            for (qsizetype i = 0; i < reported_.size(); ++i)
+                runChanged(i);
+            tellingAll_ = false;
             lookAtRuns();
         };
         // The event loop runs the launch and then waits for its batch files, a line for each
-        // as it ends; a look every second finds what nothing told of.
+        // as the tracker tells its end; the processes of those ended are looked for every
+        // second.
         look_.callOnTimeout([this] { lookAtRuns(); });
         look_.start(1000);
         launcher_.start(std::move(request), progress_);
@@ -380,7 +388,7 @@ class CommandLineRun {
         if (progress_.failure)
             std::rethrow_exception(progress_.failure);
         // A backup that holds the history for a few seconds loses nothing of the launch.
-        launcher_.finishHistory(30000);
+        launcher_.tracker().finishHistory(30000);
         const int status = progress_.stop || failedFiles_ > 0 ? 1 : 0;
         if (options_.json)
             printJson(status);
@@ -419,43 +427,45 @@ class CommandLineRun {
             sigaction(signal, &action, nullptr);
     }
 
-    // Once the launch has ended: reports the batch files that have ended since the last
-    // look, and ends the event loop when none is left; after a stop, ends those still
-    // going: SIGTERM to their process groups, SIGKILL 5 s later.
+    // Once the launch has ended: a line for run `index` when it has ended, and the end of the
+    // event loop when none is left.
+    void runChanged(qsizetype index) {
+        if (!progress_.ended || done_ || index >= reported_.size() || reported_[index])
+            return;
+        const RunState state = launcher_.tracker().state(index);
+        if (state.kind == RunState::Running)
+            return;
+        reported_[index] = true;
+        --left_;
+        report(index, state);
+        if (!tellingAll_)
+            lookAtRuns();
+    }
+
+    // Ends the event loop once no run is left; after a stop, ends those still going:
+    // SIGTERM to their process groups, SIGKILL 5 s later, which comes before the program
+    // goes.
     void lookAtRuns() {
         if (!progress_.ended || done_)
             return;
-        if (std::exchange(looking_, true)) {
-            lookAgain_ = true;  // told of an end in the middle of a look
+        RunTracker& tracker = launcher_.tracker();
+        if (progress_.failure || (left_ == 0 && tracker.endingsPending() == 0)) {
+            done_ = true;
+            QCoreApplication::exit(0);
             return;
         }
-        do {
-            lookAgain_ = false;
-            going_.removeIf([&](qsizetype i) {
-                const RunState state = launcher_.stateOf(i);
-                if (state.kind == RunState::Running)
-                    return false;
-                report(i, state);
-                return true;
-            });
-            launcher_.recordChanges();
-            // After a stop, what was ended gets its SIGKILL before the program goes.
-            if (progress_.failure || (going_.isEmpty() && launcher_.endingsPending() == 0)) {
-                done_ = true;
-                QCoreApplication::exit(0);
-                break;
+        if (progress_.stop && !std::exchange(endedGoing_, true)) {
+            QList<qsizetype> going;
+            for (qsizetype i = 0; i < reported_.size(); ++i) {
+                if (!reported_[i])
+                    going.append(i);
             }
-            if (progress_.stop && !endedGoing_) {
-                launcher_.endRuns(going_);
-                endedGoing_ = true;
-                lookAgain_ = true;
-            }
-        } while (lookAgain_);
-        looking_ = false;
+            tracker.end(going);
+        }
     }
 
     void report(qsizetype index, const RunState& state) {
-        const Run& run = launcher_.runList()[index];
+        const Run& run = launcher_.tracker().runList()[index];
         servers_ += run.serverCount;
         ++files_;
         if (state.failed()) {
@@ -490,7 +500,7 @@ class CommandLineRun {
 
     void printJson(int status) {
         QJsonArray batchFiles;
-        const QList<Run>& runs = launcher_.runList();
+        const QList<Run>& runs = launcher_.tracker().runList();
         for (const auto& [index, state] : ended_) {
             const Run& run = runs[index];
             QJsonObject file{
@@ -504,7 +514,8 @@ class CommandLineRun {
         }
         // The launch's number in the results history (corvane results --launch); a Run
         // Later launch starts nothing and is not kept there.
-        const qint64 kept = launcher_.historyIdOf(launcher_.launchCount());
+        RunTracker& tracker = launcher_.tracker();
+        const qint64 kept = tracker.historyIdOf(tracker.launchCount());
         QJsonObject launch{{"launch", kept > 0 ? QJsonValue(kept) : QJsonValue(QJsonValue::Null)},
                            {"mode", QString::fromLatin1(launchModeKey(options_.mode))},
                            {"servers", servers_},
@@ -527,11 +538,11 @@ class CommandLineRun {
     ConsoleProgress progress_;
     std::unique_ptr<QSocketNotifier> notifier_;
     QTimer look_;
-    QList<qsizetype> going_;  // the batch files not yet seen ended
+    QList<bool> reported_;  // each batch file's end, once told
+    qsizetype left_ = 0;    // the batch files whose end is still to be told
     bool done_ = false;
-    bool looking_ = false;
-    bool lookAgain_ = false;
     bool endedGoing_ = false;
+    bool tellingAll_ = false;
     int stoppedBy_ = 0;  // the signal that stopped the launch
     qsizetype servers_ = 0;
     qsizetype failedServers_ = 0;

@@ -386,8 +386,7 @@ void Form1::MenuAboutClick() {
 
 void Form1::MenuResultsClick() {
     if (!results_) {
-        results_ = new ResultsWindow(launcher_.runs(), launcher_.watch(), launcher_.history(),
-                                     workspace_, platform_);
+        results_ = new ResultsWindow(launcher_.tracker(), workspace_, platform_);
         connect(results_, &ResultsWindow::retryRequested, this, [this](const QStringList& servers) {
             ui_->ListBox->setPlainText(servers.join(u'\n'));
         });

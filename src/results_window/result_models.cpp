@@ -92,7 +92,7 @@ void LaunchListModel::setCurrent(const QList<LaunchResult>& launches) {
                        std::begin(launches[row].counts)) &&
             shown.batchState.kind == launches[row].batchState.kind &&
             shown.batchState.exitStatus == launches[row].batchState.exitStatus &&
-            shown.started == launches[row].started)
+            shown.started == launches[row].started && shown.historyId == launches[row].historyId)
             continue;
         shown = launches[row];
         emit dataChanged(index(static_cast<int>(row), 0),

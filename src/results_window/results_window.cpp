@@ -25,6 +25,7 @@ namespace {
 // Often enough that a state reads as live, seldom enough that a thousand runs cost
 // nothing anyone notices.
 constexpr int kUpdateEveryMs = 500;
+constexpr int kChangesShownMs = 100;
 
 // "1 run of this launch is", "3 runs of this launch are".
 QString runsText(qsizetype runs) {
@@ -34,13 +35,11 @@ QString runsText(qsizetype runs) {
 
 }  // namespace
 
-ResultsWindow::ResultsWindow(RunList& runs, RunWatch& watch, ResultsHistory& history,
-                             const Workspace& workspace, Platform& platform, QWidget* parent)
+ResultsWindow::ResultsWindow(RunTracker& tracker, const Workspace& workspace, Platform& platform,
+                             QWidget* parent)
     : QDialog(parent),
       ui_(std::make_unique<Ui::ResultsWindow>()),
-      runs_(runs),
-      watch_(watch),
-      history_(history),
+      tracker_(tracker),
       workspace_(workspace),
       platform_(platform) {
     ui_->setupUi(this);
@@ -58,6 +57,14 @@ ResultsWindow::ResultsWindow(RunList& runs, RunWatch& watch, ResultsHistory& his
     ui_->RunTable->setColumnWidth(BatchTableModel::State, 160);
     updates_.setInterval(kUpdateEveryMs);
     updates_.callOnTimeout(this, [this] { refresh(); });
+    changed_.setSingleShot(true);
+    changed_.setInterval(kChangesShownMs);
+    changed_.callOnTimeout(this, [this] { refresh(); });
+    connect(&tracker_, &RunTracker::runChanged, this, [this](qsizetype index) {
+        changedLaunches_.insert(tracker_.runList()[index].launch);
+        if (isVisible() && !changed_.isActive())
+            changed_.start();
+    });
     connect(ui_->LaunchTable->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { loadLaunch(); });
     connect(ui_->RunTable->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
@@ -95,20 +102,9 @@ ResultsWindow::~ResultsWindow() {
 }
 
 void ResultsWindow::showNewest() {
+    // Asked for by the user: what the runs' files say now, not at the tracker's next look.
+    tracker_.lookNow();
     refresh();
-    // Earlier program runs' launches change only when a launch of this one removes the
-    // oldest: read when Results first opens and after each launch since.
-    if (earlierReadAt_ != runs_.launches()) {
-        earlierReadAt_ = runs_.launches();
-        QList<LaunchResult> earlier;
-        for (const ResultsHistory::StoredLaunch& stored : history_.launches()) {
-            if (stored.programRun != runs_.tag()) {
-                earlier.append(stored.launch);
-                earlier.back().asEnded();
-            }
-        }
-        launches_.setEarlier(earlier);
-    }
     // Selecting another launch loads it; the same one, or none, is brought up to date.
     const QModelIndexList before = ui_->LaunchTable->selectionModel()->selectedRows();
     ui_->LaunchTable->selectRow(0);
@@ -139,54 +135,36 @@ const BatchResult* ResultsWindow::selectedResult() const {
     return &batches_.results()[batches_.row(rows.first().row()).members.front()];
 }
 
-QList<BatchResult> ResultsWindow::currentResults(int launch) const {
-    const RunList::Range range = runs_.launchRuns(launch);
-    QList<BatchResult> results;
-    results.reserve(range.count);
-    for (qsizetype i = range.first; i < range.first + range.count; ++i) {
-        const Run& run = runs_.runs()[i];
-        BatchResult result;
-        result.index = i;
-        result.batchName = run.batchPath.mid(run.batchPath.lastIndexOf(u'/') + 1);
-        result.serverText = run.serverText;
-        result.serverCount = run.serverCount;
-        result.state = runs_.finalState(i);
-        result.started = run.started;
-        result.ended = run.ended;
-        result.lastLine = run.lastLine;
-        result.digest = run.outputDigest;
-        results.append(std::move(result));
-    }
-    return results;
-}
-
 void ResultsWindow::refresh() {
-    // Only the runs still going are looked at, and only the launches that have one are
-    // counted again.
-    const int launches = runs_.launches();
-    current_.resize(launches);
-    settled_.resize(launches);
-    bool selectedChanged = false;
     const LaunchResult* selected = selectedLaunch();
-    runs_.lookAtRunning();
-    // What ended is written, and its output noted, before it is counted and shown.
-    history_.recordChanges(runs_);
-    for (int launch = 1; launch <= launches; ++launch) {
-        if (settled_[launch - 1])
-            continue;
-        bool going = false;
-        LaunchResult counted = launchOf(runs_, launch, &going);
-        counted.historyId = history_.idOf(launch);
-        current_[launch - 1] = counted;
-        settled_[launch - 1] = !going;
-        if (selected && selected->number == launch)
-            selectedChanged = true;
+    // The selected launch's rows are brought up to date after a change, and while a run
+    // of it is running, whose duration grows.
+    const bool selectedChanged = selected && selected->number > 0 &&
+                                 (changedLaunches_.contains(selected->number) ||
+                                  selected->counts[LaunchResult::Running] > 0);
+    changedLaunches_.clear();
+    changed_.stop();
+    const QList<LaunchResult> all = tracker_.launches();
+    qsizetype current = 0;
+    while (current < all.size() && all[current].number > 0)
+        ++current;
+    launches_.setCurrent(all.first(current));
+    // Earlier program runs' launches change only when a launch removes the oldest or the
+    // history is cleared.
+    QList<qint64> earlier;
+    for (qsizetype i = current; i < all.size(); ++i)
+        earlier.append(all[i].historyId);
+    if (earlier != earlierShown_) {
+        earlierShown_ = earlier;
+        launches_.setEarlier(all.sliced(current));
+        if (!selectedLaunch()) {
+            loadLaunch();  // the launch shown has gone, and its rows with it
+            return;
+        }
     }
-    QList<LaunchResult> newestFirst(current_.rbegin(), current_.rend());
-    launches_.setCurrent(newestFirst);
     if (selectedChanged) {
         const LaunchResult* launch = selectedLaunch();
-        batches_.setResults(currentResults(launch->number), QDateTime::currentDateTime());
+        batches_.setResults(tracker_.results(*launch), QDateTime::currentDateTime());
     }
     showOutput(false);
 }
@@ -195,11 +173,8 @@ void ResultsWindow::loadLaunch() {
     const LaunchResult* launch = selectedLaunch();
     if (!launch) {
         batches_.setResults({}, QDateTime::currentDateTime());
-    } else if (launch->number > 0) {
-        batches_.setResults(currentResults(launch->number), QDateTime::currentDateTime());
     } else {
-        batches_.setResults(history_.results(launch->historyId, true),
-                            QDateTime::currentDateTime());
+        batches_.setResults(tracker_.results(*launch), QDateTime::currentDateTime());
     }
     ui_->DiffText->hide();
     ui_->RunTable->selectRow(0);
@@ -208,20 +183,11 @@ void ResultsWindow::loadLaunch() {
 
 bool ResultsWindow::hasOutputFile(const BatchResult& result) const {
     const LaunchResult* launch = selectedLaunch();
-    if (!launch || launch->number == 0)
-        return false;
-    const Run& run = runs_.runs()[result.index];
-    return result.state.going() || QFileInfo::exists(run.outputPath());
+    return launch && tracker_.hasOutputFile(*launch, result);
 }
 
 QString ResultsWindow::outputOf(const BatchResult& result) const {
-    const LaunchResult* launch = selectedLaunch();
-    if (hasOutputFile(result))
-        return runs_.output(result.index);
-    if (launch->number == 0)
-        return history_.output(launch->historyId, result.index);
-    return history_.output(history_.idOf(launch->number),
-                           result.index - runs_.launchRuns(launch->number).first);
+    return tracker_.output(*selectedLaunch(), result);
 }
 
 void ResultsWindow::showOutput(bool always) {
@@ -243,7 +209,7 @@ void ResultsWindow::showOutput(bool always) {
         }
         return;
     }
-    const Run& run = runs_.runs()[result->index];
+    const Run& run = tracker_.runList()[result->index];
     // A waiting run has its output file once its turn has come.
     const QString key = QStringLiteral("file:") + run.outputPath();
     if (key != shownKey_ || always || !follower_) {
@@ -255,7 +221,7 @@ void ResultsWindow::showOutput(bool always) {
     QElapsedTimer cost;
     cost.start();
     const std::optional<OutputFollower::Change> change =
-        follower_->look(runs_.state(result->index).kind != RunState::Running);
+        follower_->look(tracker_.state(result->index).kind != RunState::Running);
     if (!change)
         return;
     QScrollBar* scroll = box.verticalScrollBar();
@@ -285,15 +251,7 @@ void ResultsWindow::RetryButtonClick() {
     const LaunchResult* launch = selectedLaunch();
     if (!launch)
         return;
-    RunList::Retry retry;
-    if (launch->number > 0) {
-        retry = runs_.retry(launch->number);
-    } else {
-        for (const BatchResult& result : batches_.results()) {
-            if (result.state.failed())
-                retry.servers += result.servers();
-        }
-    }
+    const RunList::Retry retry = tracker_.retry(*launch);
     if (retry.servers.isEmpty()) {
         platform_.showMessage(
             kApplicationTitle,
@@ -318,14 +276,7 @@ void ResultsWindow::EndButtonClick() {
     const LaunchResult* launch = selectedLaunch();
     if (!launch)
         return;
-    QList<qsizetype> running;
-    if (launch->number > 0) {
-        const RunList::Range range = runs_.launchRuns(launch->number);
-        for (qsizetype i = range.first; i < range.first + range.count; ++i) {
-            if (runs_.state(i).kind == RunState::Running)
-                running.append(i);
-        }
-    }
+    const QList<qsizetype> running = tracker_.running(*launch);
     if (running.isEmpty()) {
         platform_.showMessage(kApplicationTitle,
                               QStringLiteral("No batch file of this launch is running."));
@@ -338,7 +289,7 @@ void ResultsWindow::EndButtonClick() {
     if (!platform_.askToProceed(kApplicationTitle, question, QStringLiteral("&End"),
                                 QStringLiteral("Cancel")))
         return;
-    watch_.end(running);
+    tracker_.end(running);
     refresh();
 }
 
@@ -385,9 +336,8 @@ void ResultsWindow::ClearHistoryClick() {
                                                "they are."),
                                 QStringLiteral("&Clear history"), QStringLiteral("Cancel")))
         return;
-    if (!history_.clear())
+    if (!tracker_.clearHistory())
         return;
-    earlierReadAt_ = -1;
     showNewest();
 }
 
@@ -438,10 +388,10 @@ void ResultsWindow::SaveButtonClick() {
     }
     // A large output takes seconds: it is copied on a thread of its own, from the files
     // alone, and the window goes on meanwhile; Save waits until the copy is done.
-    const Run& run = runs_.runs()[result->index];
+    const Run& run = tracker_.runList()[result->index];
     const QString outputPath = run.outputPath();
     const QString batchPath = run.batchPath;
-    const bool ended = runs_.state(result->index).kind != RunState::Running;
+    const bool ended = tracker_.state(result->index).kind != RunState::Running;
     auto failure = std::make_shared<QString>();
     saving_ = QThread::create([=] {
         try {

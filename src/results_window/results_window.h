@@ -11,9 +11,7 @@
 #include "platform/platform.h"
 #include "result_models.h"
 #include "runs/output_follower.h"
-#include "runs/results_history.h"
-#include "runs/run_list.h"
-#include "runs/run_watch.h"
+#include "runs/run_tracker.h"
 
 namespace Ui {
 class ResultsWindow;
@@ -23,13 +21,14 @@ class ResultsWindow;
 // of earlier runs; the selected launch's batch files with their states as they change,
 // filtered and grouped by output; the selected one's output as its terminal showed it,
 // or how it differs from the largest group's; a retry of a launch's failed servers and
-// a copy of an output. It only shows what the run list and the history hold.
+// a copy of an output. It only shows what the run tracker holds, and is told of each
+// change of a run by it.
 class ResultsWindow : public QDialog {
     Q_OBJECT
 
   public:
-    ResultsWindow(RunList& runs, RunWatch& watch, ResultsHistory& history,
-                  const Workspace& workspace, Platform& platform, QWidget* parent = nullptr);
+    ResultsWindow(RunTracker& tracker, const Workspace& workspace, Platform& platform,
+                  QWidget* parent = nullptr);
     ~ResultsWindow() override;
 
     // The launches brought up to date, the history read, the newest launch selected.
@@ -46,7 +45,6 @@ class ResultsWindow : public QDialog {
   private:
     void refresh();
     void loadLaunch();
-    QList<BatchResult> currentResults(int launch) const;
     void showOutput(bool always);
     const LaunchResult* selectedLaunch() const;
     // The first batch file of the selected row, nullptr when none is selected.
@@ -63,20 +61,18 @@ class ResultsWindow : public QDialog {
     void ClearHistoryClick();
 
     std::unique_ptr<Ui::ResultsWindow> ui_;
-    RunList& runs_;
-    RunWatch& watch_;
-    ResultsHistory& history_;
+    RunTracker& tracker_;
     Workspace workspace_;
     Platform& platform_;
     LaunchListModel launches_;
     BatchTableModel batches_;
+    // The durations of running batch files and the output box, while the window shows.
     QTimer updates_;
-    // This program run's launches as last counted; a launch whose runs have all ended
-    // for good is not counted again.
-    QList<LaunchResult> current_;
-    QList<bool> settled_;
-    int earlierReadAt_ = -1;  // this program run's launches when the history was last read
-    QString shownKey_;        // what the output box shows
+    // A change the tracker told of is shown within a tenth of a second, however many come.
+    QTimer changed_;
+    QSet<int> changedLaunches_;   // this program run's launches whose runs changed since
+    QList<qint64> earlierShown_;  // the earlier program runs' launches in the list
+    QString shownKey_;            // what the output box shows
     std::optional<OutputFollower> follower_;
     qsizetype tailLength_ = 0;  // the line being written, at the end of the output box
     // A run that prints without end must not take the program's time: after an update of

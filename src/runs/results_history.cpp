@@ -340,7 +340,7 @@ bool ResultsHistory::isPassing(int code) {
     return code == SQLITE_BUSY || code == SQLITE_LOCKED || code == SQLITE_FULL;
 }
 
-ResultsHistory::Stored ResultsHistory::insertLaunch(RunList& runs, int launch) {
+ResultsHistory::Stored ResultsHistory::insertLaunch(const RunList& runs, int launch) {
     const RunList::Range range = runs.launchRuns(launch);
     const LaunchResult counted = launchOf(runs, launch);
     {
@@ -404,7 +404,7 @@ ResultsHistory::Stored ResultsHistory::insertLaunch(RunList& runs, int launch) {
     return Stored{id, firstRun, counted};
 }
 
-void ResultsHistory::writeRun(RunList& runs, qsizetype index, const Stored& stored,
+void ResultsHistory::writeRun(const RunList& runs, qsizetype index, const Stored& stored,
                               const QString& output) {
     const Run& run = runs.runs()[index];
     const qint64 runId = stored.firstRun + index - runs.launchRuns(run.launch).first;
@@ -439,20 +439,22 @@ void ResultsHistory::writeRun(RunList& runs, qsizetype index, const Stored& stor
     written->run();
 }
 
-void ResultsHistory::addLaunch(RunList& runs, int launch) {
+void ResultsHistory::addLaunch(const RunList& runs, int launch) {
     if (runs.launchRuns(launch).count == 0)
         return;
+    runs_ = &runs;
     pendingLaunches_.append(launch);
     // A large launch is written as it begins.
     const RunList::Range range = runs.launchRuns(launch);
+    qsizetype servers = 0;
     for (qsizetype i = range.first; i < range.first + range.count; ++i)
-        grouped_ += runs.runs()[i].serverCount;
-    recordChanges(runs);
+        servers += runs.runs()[i].serverCount;
+    schedule(servers);
 }
 
-void ResultsHistory::recordChanges(RunList& runs) {
+void ResultsHistory::recordChanges(const RunList& runs, const QList<RunList::Change>& changes,
+                                   const QHash<qsizetype, QString>& outputs) {
     runs_ = &runs;
-    const QList<RunList::Change> changes = runs.takeChanged();
     // Each run once, as it stands now; what ended is read first, whatever becomes of the
     // history. The summaries of the launches written move with each change; a launch not
     // written yet is counted as it stands when it is.
@@ -475,15 +477,14 @@ void ResultsHistory::recordChanges(RunList& runs) {
         }
         if (!last)
             continue;
-        QString& output = pendingRuns_[index];
-        if (runs.finalState(index).final()) {
-            bool whole = false;
-            output = runs.output(index, RunList::kShownOutputBytes, &whole);
-            runs.noteOutcome(index, output, whole);
-        }
+        pendingRuns_[index] = outputs.value(index);
     }
+    schedule(changes.size());
+}
+
+void ResultsHistory::schedule(qsizetype changes) {
     // Written in groups: a commit costs as much as many rows, and nothing waits for it.
-    grouped_ += changes.size();
+    grouped_ += changes;
     if (grouped_ >= kGroupChanges)
         flush();
     else if ((pending() || !pendingCounts_.isEmpty()) && !group_.isActive() && !retry_.isActive())
@@ -499,7 +500,7 @@ void ResultsHistory::flush() {
     if (!runs_ ||
         (pendingLaunches_.isEmpty() && pendingRuns_.isEmpty() && pendingCounts_.isEmpty()))
         return;
-    RunList& runs = *runs_;
+    const RunList& runs = *runs_;
     group_.stop();
     grouped_ = 0;
     QHash<int, Stored> added;

@@ -47,11 +47,12 @@ class ResultsHistory {
     bool onDisk();
 
     // Launch `launch` of the run list, with all its runs as they stand.
-    void addLaunch(RunList& runs, int launch);
-    // The runs of the list whose state changed since the last call, in one transaction;
-    // a run that has ended with its output, which the list also notes. What a busy file
-    // does not take is written later from `runs`, which outlives this history.
-    void recordChanges(RunList& runs);
+    void addLaunch(const RunList& runs, int launch);
+    // The `changes` of the list's runs; a run that has ended with its output as `outputs`
+    // has it. What a busy file does not take is written later from `runs`, which outlives
+    // this history.
+    void recordChanges(const RunList& runs, const QList<RunList::Change>& changes,
+                       const QHash<qsizetype, QString>& outputs);
     // Writes what is queued now, unless a busy file is being waited for.
     void writeNow();
     // The history's id of launch `launch` of this program run; 0 when it holds none.
@@ -86,8 +87,11 @@ class ResultsHistory {
     bool open();
     enum class Outcome { Written, Busy, Failed };
     struct Stored;
-    Stored insertLaunch(RunList& runs, int launch);
-    void writeRun(RunList& runs, qsizetype index, const Stored& stored, const QString& output);
+    Stored insertLaunch(const RunList& runs, int launch);
+    void writeRun(const RunList& runs, qsizetype index, const Stored& stored,
+                  const QString& output);
+    // Commits now when enough is queued, else in a while.
+    void schedule(qsizetype changes);
     // Writes what is kept, in one transaction.
     void flush();
     static bool isPassing(int code);
@@ -134,7 +138,7 @@ class ResultsHistory {
     static constexpr qsizetype kGroupChanges = 1000;
     QTimer group_;
     qsizetype grouped_ = 0;
-    RunList* runs_ = nullptr;
+    const RunList* runs_ = nullptr;
     QList<int> pendingLaunches_;
     QHash<qsizetype, QString> pendingRuns_;
     QSet<int> pendingCounts_;

@@ -154,7 +154,7 @@ void RunList::changesWritten(int launch) {
 
 void RunList::lookAtRunning() {
     running_.removeIf([this](qsizetype index) {
-        state(index);
+        look(index);
         const RunState::Kind kind = lastKnown_[index].kind;
         return kind != RunState::Running && kind != RunState::NotRun;
     });
@@ -201,7 +201,7 @@ void RunList::ended(qsizetype index, RunState as) {
     becomes(index, as);
 }
 
-RunState RunList::state(qsizetype index) {
+RunState RunList::look(qsizetype index) {
     const Run& run = runs_[index];
     const RunState known = lastKnown_[index];
     if (!known.final() && known.kind != RunState::Waiting) {
@@ -243,6 +243,10 @@ RunState RunList::state(qsizetype index) {
             becomes(index, RunState{RunState::Running, 0});
         }
     }
+    return state(index);
+}
+
+RunState RunList::state(qsizetype index) const {
     const RunState now = lastKnown_[index];
     if (cleanedUp_[index] && (now.kind == RunState::Exited || now.kind == RunState::Unknown))
         return RunState{RunState::CleanedUp, 0};
@@ -260,7 +264,7 @@ void RunList::noteStatesBeforeCleanUp() {
         if (lastKnown_[i].kind == RunState::Waiting)
             continue;  // its files come after the clean-up
         if (!lastKnown_[i].final())
-            state(i);
+            look(i);
         cleanedUp_[i] = true;
     }
     notCleanedFrom_ = runs_.size();
@@ -268,7 +272,7 @@ void RunList::noteStatesBeforeCleanUp() {
         --notCleanedFrom_;
 }
 
-QString RunList::output(qsizetype index, qint64 maxBytes, bool* whole) {
+QString RunList::output(qsizetype index, qint64 maxBytes, bool* whole) const {
     // A first look of the follower is what the Results window shows of it.
     OutputFollower follower(runs_[index].outputPath(), maxBytes);
     const OutputFollower::Change shown = *follower.look(state(index).kind != RunState::Running);
@@ -277,7 +281,7 @@ QString RunList::output(qsizetype index, qint64 maxBytes, bool* whole) {
     return shown.added + shown.tail;
 }
 
-void RunList::saveOutput(qsizetype index, const QString& path) {
+void RunList::saveOutput(qsizetype index, const QString& path) const {
     const Run& run = runs_[index];
     saveRecording(run.outputPath(), run.batchPath, state(index).kind != RunState::Running, path);
 }
@@ -306,12 +310,10 @@ void RunList::saveRecording(const QString& outputPath, const QString& batchPath,
     }
 }
 
-RunList::Retry RunList::retry(int launch) {
+RunList::Retry RunList::retry(int launch) const {
     Retry retry;
-    for (qsizetype i = 0; i < runs_.size(); ++i) {
-        if (runs_[i].launch != launch)
-            continue;
-        state(i);
+    const Range range = launchRuns(launch);
+    for (qsizetype i = range.first; i < range.first + range.count; ++i) {
         const RunState& known = lastKnown_[i];
         if (known.going())
             ++retry.running;

@@ -115,13 +115,17 @@ class RunList {
     void ended(qsizetype index, RunState as);
     const QList<Run>& runs() const { return runs_; }
 
-    // Read from the run's files until it has ended; what it ended as is read once and
-    // outlives its files.
-    RunState state(qsizetype index);
+    // Reads the run's files until it has ended and decides its state from them; what it
+    // ended as is read once and outlives its files. The run tracker's alone.
+    RunState look(qsizetype index);
+    // The state as last decided, read from nothing.
+    RunState state(qsizetype index) const;
     // What the run ended as, also when its files have been cleaned up since.
     RunState finalState(qsizetype index) const { return lastKnown_[index]; }
     // Looks at every run still running: those that ended since become known.
     void lookAtRunning();
+    // The runs started and not known to have ended at the last look.
+    qsizetype runningCount() const { return running_.size(); }
     // Each change of a run's state since the last call, in order: started, ended for good.
     struct Change {
         qsizetype index;
@@ -141,11 +145,12 @@ class RunList {
     // What the run showed on its terminal, cleaned of terminal control, at most its last
     // `maxBytes` bytes with a line saying how much was left out.
     // `whole`, where given, tells whether nothing was left out.
-    QString output(qsizetype index, qint64 maxBytes = kShownOutputBytes, bool* whole = nullptr);
+    QString output(qsizetype index, qint64 maxBytes = kShownOutputBytes,
+                   bool* whole = nullptr) const;
     // Writes the whole of what the run showed to `path`, piece by piece, replacing a file
     // there only once the copy is complete. Throws OperationError when it fails (the old
     // file then stays as it was) or when the run's output is gone.
-    void saveOutput(qsizetype index, const QString& path);
+    void saveOutput(qsizetype index, const QString& path) const;
     // The same from the files alone, on any thread: the recording at `outputPath` of the
     // batch file `batchPath`, which has `ended` or may still add to it.
     static void saveRecording(const QString& outputPath, const QString& batchPath, bool ended,
@@ -158,7 +163,7 @@ class RunList {
         QStringList servers;
         qsizetype running = 0;
     };
-    Retry retry(int launch);
+    Retry retry(int launch) const;
 
     static QString newTag();
     static constexpr qint64 kShownOutputBytes = 1024 * 1024;

@@ -55,7 +55,7 @@ void RunWatch::watch(qsizetype index, int timeoutSeconds) {
         temp_->addPath(tempFolder_);
     if (timeoutSeconds > 0) {
         QTimer::singleShot(timeoutSeconds * 1000LL, &context_, [this, index, timeoutSeconds] {
-            if (runs_.state(index).kind == RunState::Running)
+            if (runs_.look(index).kind == RunState::Running)
                 endRun(index, RunState{RunState::TimedOut, timeoutSeconds});
         });
     }
@@ -63,7 +63,7 @@ void RunWatch::watch(qsizetype index, int timeoutSeconds) {
 
 void RunWatch::end(const QList<qsizetype>& indices) {
     for (qsizetype index : indices) {
-        if (runs_.state(index).kind == RunState::Running)
+        if (runs_.look(index).kind == RunState::Running)
             endRun(index, RunState{RunState::EndedByUser, 0});
     }
 }
@@ -84,6 +84,8 @@ void RunWatch::endRun(qsizetype index, RunState as) {
             ::kill(-group, SIGKILL);  // a group that has gone takes nothing
         ending_.removeOne(groups);
         notify(-1);
+        if (endingDone)
+            endingDone();
     });
     notify(index);
 }

@@ -6,9 +6,9 @@
 
 #include "runs/run_list.h"
 
-// Watches the runs a launch started: tells when one may have ended, ends one that reaches
-// its time limit, and ends those the user stops. A run ends with SIGTERM to the process
-// group of the recorder's shell (the recorder began a session for it), and SIGKILL 5 s
+// The run tracker's part that watches the runs a launch started: tells when one may have ended,
+// ends one that reaches its time limit, and ends those the user stops. A run ends with SIGTERM to
+// the process group of the recorder's shell (the recorder began a session for it), and SIGKILL 5 s
 // later to what is left of it and of the process the program started (which began a
 // session of its own).
 class RunWatch {
@@ -29,6 +29,8 @@ class RunWatch {
 
     // Called whenever a run may have ended: the run `index`, or -1 for any of them.
     std::function<void(qsizetype index)> changed;
+    // Called when the processes of a run that was ended are gone.
+    std::function<void()> endingDone;
 
   private:
     void endRun(qsizetype index, RunState as);
