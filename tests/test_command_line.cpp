@@ -154,6 +154,16 @@ void CommandLineTest::usageErrorsAndRefusals_data() {
         << "corvane run: Unknown option 'fast'. (see corvane run --help)";
     QTest::newRow("spawn and later") << (both + QStringList{"--spawn", "--later"}) << "" << 2
                                      << "corvane run: --spawn and --later cannot go together";
+    QTest::newRow("output and group") << (both + QStringList{"--output", "--group"}) << "" << 2
+                                      << "corvane run: --json, --output and --group cannot go "
+                                         "together";
+    QTest::newRow("group of a later launch")
+        << (both + QStringList{"--later", "--group"}) << "" << 2
+        << "corvane run: --later starts no batch file: it has no output to print";
+    QTest::newRow("results: two forms")
+        << QStringList{"results", "--csv", "--group"} << "" << 2
+        << "corvane results: --json, --output, --group and --csv each print the launch in a form "
+           "of their own: give one of them";
     QTest::newRow("no collection")
         << QStringList{"run", "--template", "fine.txt"} << "" << 2
         << "corvane run: --collection NAME is missing (see corvane run --help)";
@@ -198,7 +208,8 @@ void CommandLineTest::usageErrorsAndRefusals_data() {
             << (help.size() == 1   ? "Usage: corvane                      the window"
                 : help[0] == "run" ? "Usage: corvane run --collection NAME --template NAME "
                                      "[--spawn | --later]"
-                                   : "Usage: corvane results [--last | --launch ID] [--json]");
+                                   : "Usage: corvane results [--last | --launch ID] [--json | "
+                                     "--output | --group | --csv]");
     }
 }
 
@@ -335,6 +346,19 @@ void CommandLineTest::resultsTellWhatTheLastLaunchDid() {
     QCOMPARE(lines(text.out).mid(1),
              (QStringList{"web01: exit 0", "web02: exit 3", "web03: exit 0"}));
     QCOMPARE(ws.run({"results", "--launch", "9"}).status, 2);
+
+    // What the servers said: each line after its server, and each distinct output once.
+    QCOMPARE(ws.run({"results", "--launch", "1", "--output"}).out,
+             QStringLiteral("web01: checked web01\nweb02: checked web02\nweb03: checked web03\n"));
+    ws.write("scripts/same.txt", "echo same\n[ %s != web02 ]\n");
+    const Workspace::Result grouped =
+        ws.run({"run", "--collection", "web", "--template", "same", "--spawn", "--group"});
+    QCOMPARE(grouped.status, 1);
+    const QString groups = QStringLiteral(
+        "web[01,03] (2): exit 0\n----------------\nsame\n\n"
+        "web02 (1): exit 1\n----------------\nsame\n\n");
+    QCOMPARE(grouped.out, groups + QStringLiteral("3 servers: 2 ok, 1 failed\n"));
+    QCOMPARE(ws.run({"results", "--group"}).out, groups);
 
     // A history of a later version is read by nothing here, and changed by nothing.
     QCOMPARE(

@@ -9,6 +9,7 @@
 #include "common/errors.h"
 #include "common/text_file.h"
 #include "desktop/desktop_platform.h"
+#include "runs/launch_report.h"
 #include "runs/launch_results.h"
 #include "runs/name_ranges.h"
 #include "runs/output_diff.h"
@@ -93,6 +94,8 @@ class RunsTest : public QObject {
     void unreadableHistoryIsRenamedAside();
     void trackerTellsEachChangeOnce_data();
     void trackerTellsEachChangeOnce();
+    void reportsOfALaunch_data();
+    void reportsOfALaunch();
 };
 
 void RunsTest::spawnLaunchStatesAndRetry() {
@@ -961,6 +964,65 @@ void RunsTest::trackerTellsEachChangeOnce() {
     ResultsHistory reader(path, 100, ResultsHistory::Access::ReadOnly);
     for (const BatchResult& result : reader.results(shown.historyId, false))
         QCOMPARE(result.state.text(), state);
+}
+
+void RunsTest::reportsOfALaunch_data() {
+    QTest::addColumn<QString>("form");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("output") << "output"
+                            << "web01: Linux 6.1\nweb01: active\nweb02: Linux 6.1\nweb02: active\n"
+                               "web03: Linux 6.1\nweb03: inactive\nweb04: a,\"b\"\nweb04: c\n";
+    QTest::newRow("group") << "group"
+                           << "web[01-02] (2): exit 0\n----------------\nLinux 6.1\nactive\n\n"
+                              "web03 (1): exit 0\n----------------\nLinux 6.1\ninactive\n\n"
+                              "web04 (1): exit 3\n----------------\na,\"b\"\nc\n\n"
+                              "db[1-2] (2): waiting\n";
+    // The last line holds what CSV must quote: a comma, quotes and a line end.
+    QTest::newRow("csv") << "csv"
+                         << "server,state,exit status,start,end,duration,last line\r\n"
+                            "web01,exit 0,0,2026-12-10T09:00:00.000Z,2026-12-10T09:00:02.500Z,"
+                            "2.500,active\r\n"
+                            "web02,exit 0,0,2026-12-10T09:00:00.000Z,2026-12-10T09:00:02.500Z,"
+                            "2.500,active\r\n"
+                            "web03,exit 0,0,2026-12-10T09:00:00.000Z,2026-12-10T09:00:02.500Z,"
+                            "2.500,inactive\r\n"
+                            "web04,exit 3,3,2026-12-10T09:00:00.000Z,2026-12-10T09:00:02.500Z,"
+                            "2.500,\"a,\"\"b\"\"\nc\"\r\n"
+                            "db1,waiting,,,,,\r\ndb2,waiting,,,,,\r\n";
+}
+
+void RunsTest::reportsOfALaunch() {
+    QFETCH(QString, form);
+    QFETCH(QString, expected);
+    const QDateTime start(QDate(2026, 12, 10), QTime(9, 0), Qt::UTC);
+    const QHash<QByteArray, QString> outputs{{"web01", "Linux 6.1\nactive\n"},
+                                             {"web02", "Linux 6.1\nactive\n"},
+                                             {"web03", "Linux 6.1\ninactive\n"},
+                                             {"web04", "a,\"b\"\nc\n"}};
+    QList<BatchResult> results;
+    for (const QByteArray server : {"web01", "web02", "web03", "web04", "db1", "db2"}) {
+        BatchResult result;
+        result.serverText = server;
+        result.serverCount = 1;
+        if (outputs.contains(server)) {
+            result.state = RunState{RunState::Exited, server == "web04" ? 3 : 0};
+            result.started = start;
+            result.ended = start.addMSecs(2500);
+            const QString output = outputs[server];
+            result.lastLine = server == "web04" ? "a,\"b\"\nc" : output.section(u'\n', -2, -2);
+            result.digest = outputDigest(output);
+        } else {
+            result.state = RunState{RunState::Waiting, 0};
+        }
+        results.append(result);
+    }
+    const OutputOf outputOf = [&](const BatchResult& result) {
+        return outputs.value(result.serverText);
+    };
+    const QString text = form == "output"  ? prefixedOutputs(results, outputOf)
+                         : form == "group" ? groupedOutputs(results, outputOf)
+                                           : csvReport(results);
+    QCOMPARE(text, expected);
 }
 
 QTEST_GUILESS_MAIN(RunsTest)

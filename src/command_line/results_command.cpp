@@ -15,12 +15,13 @@
 #include "common/text_file.h"
 #include "common/workspace.h"
 #include "model/server_lines.h"
+#include "runs/launch_report.h"
 #include "runs/run_tracker.h"
 
 namespace {
 
 const char kResultsUsage[] =
-    "Usage: corvane results [--last | --launch ID] [--json]\n"
+    "Usage: corvane results [--last | --launch ID] [--json | --output | --group | --csv]\n"
     "\n"
     "Prints what a launch did, as the workspace's results history (logs/results.sqlite)\n"
     "keeps it: its summary, then each server and its state. A normal launch's one batch\n"
@@ -29,11 +30,23 @@ const char kResultsUsage[] =
     "document instead (an error too). It reads the history only, never waits for a running\n"
     "Corvane and works in a folder it may not write.\n"
     "\n"
+    "--output prints what each server's batch file showed, each line after \"server: \".\n"
+    "--group prints each distinct output once, largest group first, under its servers\n"
+    "(folded: web[01-03]), their count and state; then the servers that have no output.\n"
+    "--csv prints one row for each server: server, state, exit status, start, end,\n"
+    "duration in seconds, last line (RFC 4180, UTF-8).\n"
+    "\n"
     "Exit status: 0 when every batch file of the launch ended with exit 0, 1 when any did\n"
     "not or still runs, 2 for a usage error or a launch the history does not hold.\n";
 
 void print(FILE* stream, const QString& text) {
     std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fflush(stream);
+}
+
+// A file format of its own: UTF-8 whatever the locale.
+void printUtf8(FILE* stream, const QString& text) {
+    std::fputs(text.toUtf8().constData(), stream);
     std::fflush(stream);
 }
 
@@ -275,7 +288,11 @@ int runResultsCommand(const QStringList& arguments, const QString& folder) {
     const QCommandLineOption launchOption(QStringLiteral("launch"), QString(),
                                           QStringLiteral("ID"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    parser.addOptions({jsonOption, lastOption, launchOption, helpOption});
+    const QCommandLineOption outputOption(QStringLiteral("output"));
+    const QCommandLineOption groupOption(QStringLiteral("group"));
+    const QCommandLineOption csvOption(QStringLiteral("csv"));
+    parser.addOptions(
+        {jsonOption, lastOption, launchOption, helpOption, outputOption, groupOption, csvOption});
     const bool json = arguments.contains(QStringLiteral("--json"));
     if (!parser.parse(QStringList{arguments.value(0)} + arguments.mid(2)))
         return refused(json, parser.errorText() + QStringLiteral(" (see corvane results --help)"));
@@ -286,6 +303,13 @@ int runResultsCommand(const QStringList& arguments, const QString& folder) {
     if (!parser.positionalArguments().isEmpty()) {
         return refused(json, QStringLiteral("unexpected argument %1 (see corvane results --help)")
                                  .arg(parser.positionalArguments().first()));
+    }
+    int forms = 0;
+    for (const QCommandLineOption* form : {&jsonOption, &outputOption, &groupOption, &csvOption})
+        forms += parser.isSet(*form) ? 1 : 0;
+    if (forms > 1) {
+        return refused(json, QStringLiteral("--json, --output, --group and --csv each print the "
+                                            "launch in a form of their own: give one of them"));
     }
     qint64 wanted = 0;  // 0: the latest
     if (parser.isSet(launchOption)) {
@@ -331,8 +355,17 @@ int runResultsCommand(const QStringList& arguments, const QString& folder) {
     // The summary as the history keeps it, as the rows read.
     const LaunchResult& launch = *found;
     const bool allOk = launch.counts[LaunchResult::Ok] == launch.servers;
+    const OutputOf outputOf = [&](const BatchResult& result) {
+        return tracker.output(launch, result);
+    };
     if (json)
         writeJson(launch, results);
+    else if (parser.isSet(outputOption))
+        print(stdout, prefixedOutputs(results, outputOf));
+    else if (parser.isSet(groupOption))
+        print(stdout, groupedOutputs(results, outputOf));
+    else if (parser.isSet(csvOption))
+        printUtf8(stdout, csvReport(results));
     else
         print(stdout, textOf(launch, results));
     return allOk ? 0 : 1;

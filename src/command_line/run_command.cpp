@@ -35,6 +35,7 @@
 #include "common/text_file.h"
 #include "model/server_lines.h"
 #include "platform/console_platform.h"
+#include "runs/launch_report.h"
 
 namespace {
 
@@ -47,7 +48,7 @@ const char kOverview[] =
 const char kRunUsage[] =
     "Usage: corvane run --collection NAME --template NAME [--spawn | --later]\n"
     "                   [--delay SECONDS] [--max-running N] [--timeout SECONDS]\n"
-    "                   [--no-terminal] [--json] [--allow-unsafe-names]\n"
+    "                   [--no-terminal] [--json | --output | --group] [--allow-unsafe-names]\n"
     "\n"
     "Runs one launch without a window in the workspace where the program lies, as the\n"
     "window would: the same batch files, run log record and recorded output. NAME is a file\n"
@@ -60,7 +61,9 @@ const char kRunUsage[] =
     "\n"
     "It waits for every batch file it started and prints a line as each ends, then a\n"
     "summary; --json prints one JSON document at the end instead (an error too). Run Later\n"
-    "prints the path of the saved file. Ctrl-C, SIGTERM, a hang-up or a closed output start\n"
+    "prints the path of the saved file. --output and --group print, at the end instead of\n"
+    "the lines, what the batch files showed, as corvane results --output and --group do.\n"
+    "Run Later Ctrl-C, SIGTERM, a hang-up or a closed output start\n"
     "nothing more and end the batch files started. A normal launch's one batch file has one\n"
     "exit status, that of its last command: it is reported for the batch file, never for\n"
     "each of its servers.\n"
@@ -86,6 +89,8 @@ struct Options {
     LaunchMode mode = LaunchMode::Normal;
     QString delay = QStringLiteral("0");
     bool json = false;
+    // At the end instead of a line for each end: what the batch files showed.
+    enum class Outputs { None, Prefixed, Grouped } outputs = Outputs::None;
     bool allowUnsafeNames = false;
     // Given on the command line; else as the workspace's corvane.ini says.
     std::optional<int> maxRunning;
@@ -131,6 +136,8 @@ struct RunParser {
     QCommandLineOption later{QStringLiteral("later")};
     QCommandLineOption noTerminal{QStringLiteral("no-terminal")};
     QCommandLineOption json{QStringLiteral("json")};
+    QCommandLineOption output{QStringLiteral("output")};
+    QCommandLineOption group{QStringLiteral("group")};
     QCommandLineOption allowUnsafe{QStringLiteral("allow-unsafe-names")};
     QCommandLineOption help{QStringList{QStringLiteral("h"), QStringLiteral("help")}};
 
@@ -138,7 +145,7 @@ struct RunParser {
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
         for (const QCommandLineOption* option :
              {&collection, &script, &delay, &maxRunning, &timeout, &spawn, &later, &noTerminal,
-              &json, &allowUnsafe, &help})
+              &json, &output, &group, &allowUnsafe, &help})
             parser.addOption(*option);
     }
 };
@@ -175,6 +182,15 @@ std::optional<Options> parse(const QStringList& arguments) {
     const bool later = run.parser.isSet(run.later);
     if (spawn && later)
         throw UsageError{QStringLiteral("--spawn and --later cannot go together")};
+    const bool output = run.parser.isSet(run.output);
+    const bool group = run.parser.isSet(run.group);
+    if ((output || group) && later)
+        throw UsageError{QStringLiteral("--later starts no batch file: it has no output to print")};
+    if (int(output) + int(group) + int(options.json) > 1)
+        throw UsageError{QStringLiteral("--json, --output and --group cannot go together")};
+    options.outputs = output  ? Options::Outputs::Prefixed
+                      : group ? Options::Outputs::Grouped
+                              : Options::Outputs::None;
     if (options.collection.isEmpty())
         throw UsageError{QStringLiteral("--collection NAME is missing (see corvane run --help)")};
     if (options.script.isEmpty())
@@ -390,6 +406,8 @@ class CommandLineRun {
         // A backup that holds the history for a few seconds loses nothing of the launch.
         launcher_.tracker().finishHistory(30000);
         const int status = progress_.stop || failedFiles_ > 0 ? 1 : 0;
+        if (options_.outputs != Options::Outputs::None && stoppedBy_ != SIGPIPE)
+            printOutputs();
         if (options_.json)
             printJson(status);
         else
@@ -473,7 +491,7 @@ class CommandLineRun {
             ++failedFiles_;
         }
         ended_.append({index, state});
-        if (!options_.json && stoppedBy_ != SIGPIPE)
+        if (!options_.json && options_.outputs == Options::Outputs::None && stoppedBy_ != SIGPIPE)
             printLine(stdout, runName(run) + QStringLiteral(": ") + state.text());
     }
 
@@ -496,6 +514,23 @@ class CommandLineRun {
         if (progress_.stop)
             line += QStringLiteral(", stopped");
         return line;
+    }
+
+    // What the launch's batch files showed, read from their recordings.
+    void printOutputs() {
+        RunTracker& tracker = launcher_.tracker();
+        const LaunchResult launch = tracker.launches().value(0);
+        if (launch.number == 0)
+            return;
+        const QList<BatchResult> results = tracker.results(launch);
+        const OutputOf outputOf = [&](const BatchResult& result) {
+            return tracker.output(launch, result);
+        };
+        const QString text = options_.outputs == Options::Outputs::Prefixed
+                                 ? prefixedOutputs(results, outputOf)
+                                 : groupedOutputs(results, outputOf);
+        std::fputs(text.toLocal8Bit().constData(), summaryStream());
+        std::fflush(summaryStream());
     }
 
     void printJson(int status) {
