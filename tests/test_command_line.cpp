@@ -92,6 +92,7 @@ class CommandLineTest : public QObject {
     void unsafeNamesRefusedUnlessAllowed();
     void atMostNAtOnce();
     void everyEndIsSeenUnderLoad();
+    void progressLineOnlyOnATerminal();
     void timeLimitEndsTheWholeGroup_data();
     void timeLimitEndsTheWholeGroup();
     void hangingServerTimesOut();
@@ -602,6 +603,33 @@ void CommandLineTest::everyEndIsSeenUnderLoad() {
         loop->kill();
         loop->waitForFinished();
     }
+}
+
+void CommandLineTest::progressLineOnlyOnATerminal() {
+    Workspace ws;
+    QByteArray servers;
+    for (int i = 1; i <= 12; ++i)
+        servers += "s" + QByteArray::number(i) + '\n';
+    ws.write("collections/twelve.txt", servers);
+    ws.write("scripts/slow.txt", "sleep 0.3\n");
+    const QStringList launch{"run",     "--collection",  "twelve", "--template",   "slow",
+                             "--spawn", "--max-running", "4",      "--no-terminal"};
+    // On a terminal (script gives it one): drawn in place, and erased before each line.
+    QProcess terminal;
+    ws.start(terminal, {"-qec", "./corvane " + launch.join(' '), "/dev/null"}, "script");
+    QVERIFY(terminal.waitForFinished(30000));
+    const QString shown = QString::fromUtf8(terminal.readAllStandardOutput());
+    QVERIFY2(shown.contains(QRegularExpression("\r\\d+ of 12 started \u00b7 \\d+ running "
+                                               "\u00b7 0 failed[^\r]*\x1b\\[K\r\x1b\\[K")),
+             qPrintable(shown));
+    // Erased at the end: nothing of it after the summary.
+    const QString after = shown.section("\x1b[K", -1);
+    QVERIFY2(after.contains("12 servers: 12 ok, 0 failed") && !after.contains("started"),
+             qPrintable(after));
+    // Never when stderr is not a terminal.
+    const Workspace::Result piped = ws.run(launch);
+    QCOMPARE(piped.status, 0);
+    QVERIFY2(!piped.err.contains("started"), qPrintable(piped.err));
 }
 
 void CommandLineTest::timeLimitEndsTheWholeGroup_data() {

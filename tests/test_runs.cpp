@@ -96,6 +96,8 @@ class RunsTest : public QObject {
     void trackerTellsEachChangeOnce();
     void reportsOfALaunch_data();
     void reportsOfALaunch();
+    void progressOfALaunch_data();
+    void progressOfALaunch();
 };
 
 void RunsTest::spawnLaunchStatesAndRetry() {
@@ -1023,6 +1025,46 @@ void RunsTest::reportsOfALaunch() {
                          : form == "group" ? groupedOutputs(results, outputOf)
                                            : csvReport(results);
     QCOMPARE(text, expected);
+}
+
+void RunsTest::progressOfALaunch_data() {
+    // A launch of 1,000 servers as its ends come: ok, failed, running, waiting; the clock.
+    QTest::addColumn<QList<int>>("counts");
+    QTest::addColumn<int>("elapsedS");
+    QTest::addColumn<QString>("text");
+    const QString dot = QStringLiteral(" \u00b7 ");
+    QTest::newRow("none ended") << QList<int>{0, 0, 20, 980} << 10
+                                << "20 of 1,000 started" + dot + "20 running" + dot + "0 failed";
+    QTest::newRow("fewer than 5% ended: no estimate")
+        << QList<int>{37, 3, 20, 940} << 30
+        << "60 of 1,000 started" + dot + "20 running" + dot + "3 failed";
+    QTest::newRow("minutes left") << QList<int>{289, 3, 20, 688} << 100
+                                  << "312 of 1,000 started" + dot + "20 running" + dot +
+                                         "3 failed" + dot + "about 4 min left";
+    QTest::newRow("seconds left") << QList<int>{987, 3, 10, 0} << 99
+                                  << "1,000 of 1,000 started" + dot + "10 running" + dot +
+                                         "3 failed" + dot + "about 1 s left";
+    QTest::newRow("hours left") << QList<int>{50, 0, 20, 930} << 600
+                                << "70 of 1,000 started" + dot + "20 running" + dot + "0 failed" +
+                                       dot + "about 3 h 10 min left";
+    QTest::newRow("all ended") << QList<int>{997, 3, 0, 0} << 120
+                               << "1,000 of 1,000 started" + dot + "0 running" + dot + "3 failed";
+}
+
+void RunsTest::progressOfALaunch() {
+    QFETCH(QList<int>, counts);
+    QFETCH(int, elapsedS);
+    QFETCH(QString, text);
+    LaunchResult launch;
+    launch.servers = 1000;
+    const RunState states[] = {{RunState::Exited, 0},
+                               {RunState::Exited, 2},
+                               {RunState::Running, 0},
+                               {RunState::Waiting, 0}};
+    for (int i = 0; i < 4; ++i)
+        launch.count(states[i], counts[i]);
+    QCOMPARE(launch.progress(elapsedS * 1000LL, QLocale(QLocale::English, QLocale::UnitedStates)),
+             text);
 }
 
 QTEST_GUILESS_MAIN(RunsTest)

@@ -359,7 +359,10 @@ class CommandLineRun {
           launcher_(workspace, platform),
           platform_(platform) {
         // The log box's text is not printed here: a busy history says so on stderr.
-        launcher_.notice = [](const QString& message) { printLine(stderr, kPrefix + message); };
+        launcher_.notice = [this](const QString& message) {
+            eraseProgress();
+            printLine(stderr, kPrefix + message);
+        };
     }
 
     int run() {
@@ -368,6 +371,16 @@ class CommandLineRun {
         QObject::connect(&tracker, &RunTracker::runChanged, &tracker,
                          [this](qsizetype index) { runChanged(index); });
         QObject::connect(&tracker, &RunTracker::endingsDone, &tracker, [this] { lookAtRuns(); });
+        // On a terminal, a line on stderr says how far the launch is, drawn again at most
+        // ten times a second, as runs change.
+        showProgress_ = ::isatty(STDERR_FILENO) && !options_.json;
+        redraw_.setSingleShot(true);
+        redraw_.callOnTimeout([this] { drawProgress(); });
+        QObject::connect(&tracker, &RunTracker::runChanged, &tracker, [this] {
+            if (showProgress_ && !done_ && !redraw_.isActive())
+                redraw_.start(kRedrawMs);
+        });
+        sinceStart_.start();
         LaunchRequest request;
         try {
             request = requestFromFiles(
@@ -401,6 +414,8 @@ class CommandLineRun {
         if (!done_)
             QCoreApplication::exec();
         look_.stop();
+        redraw_.stop();
+        eraseProgress();
         if (progress_.failure)
             std::rethrow_exception(progress_.failure);
         // A backup that holds the history for a few seconds loses nothing of the launch.
@@ -482,6 +497,25 @@ class CommandLineRun {
         }
     }
 
+    void drawProgress() {
+        RunTracker& tracker = launcher_.tracker();
+        if (tracker.launchCount() == 0 || options_.mode == LaunchMode::RunLater)
+            return;
+        const QString line =
+            tracker.counted(tracker.launchCount()).progress(sinceStart_.elapsed(), QLocale());
+        std::fputs(qPrintable(u'\r' + line + QStringLiteral("\x1b[K")), stderr);
+        std::fflush(stderr);
+        progressShown_ = true;
+    }
+
+    // The progress line goes before a line is printed on the same terminal.
+    void eraseProgress() {
+        if (!std::exchange(progressShown_, false))
+            return;
+        std::fputs("\r\x1b[K", stderr);
+        std::fflush(stderr);
+    }
+
     void report(qsizetype index, const RunState& state) {
         const Run& run = launcher_.tracker().runList()[index];
         servers_ += run.serverCount;
@@ -491,8 +525,10 @@ class CommandLineRun {
             ++failedFiles_;
         }
         ended_.append({index, state});
-        if (!options_.json && options_.outputs == Options::Outputs::None && stoppedBy_ != SIGPIPE)
+        if (!options_.json && options_.outputs == Options::Outputs::None && stoppedBy_ != SIGPIPE) {
+            eraseProgress();
             printLine(stdout, runName(run) + QStringLiteral(": ") + state.text());
+        }
     }
 
     // Spawn Mode: "3 servers: 2 ok, 1 failed". Normal: the one batch file's status, which
@@ -573,6 +609,11 @@ class CommandLineRun {
     ConsoleProgress progress_;
     std::unique_ptr<QSocketNotifier> notifier_;
     QTimer look_;
+    QTimer redraw_;
+    static constexpr int kRedrawMs = 100;
+    QElapsedTimer sinceStart_;
+    bool showProgress_ = false;
+    bool progressShown_ = false;
     QList<bool> reported_;  // each batch file's end, once told
     qsizetype left_ = 0;    // the batch files whose end is still to be told
     bool done_ = false;

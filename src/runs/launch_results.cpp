@@ -85,6 +85,27 @@ QString LaunchResult::summary() const {
     return parts.join(QStringLiteral(" \u00b7 "));
 }
 
+QString LaunchResult::progress(qint64 elapsedMs, const QLocale& locale) const {
+    const qsizetype started = servers - counts[Waiting] - counts[NotStarted];
+    const qsizetype failed = counts[Failed] + counts[TimedOut] + counts[EndedByUser];
+    QString text = QStringLiteral("%1 of %2 started \u00b7 %3 running \u00b7 %4 failed")
+                       .arg(locale.toString(started), locale.toString(servers),
+                            locale.toString(counts[Running]), locale.toString(failed));
+    const qsizetype done = ended();
+    if (done == 0 || done >= servers || done * 20 < servers)
+        return text;
+    // The ends so far at the pace so far: the rest take as long again, in proportion.
+    const qint64 leftS = (elapsedMs * (servers - done) / done + 999) / 1000;
+    QString left;
+    if (leftS < 60)
+        left = QStringLiteral("%1 s").arg(leftS);
+    else if (leftS < 3600)
+        left = QStringLiteral("%1 min").arg((leftS + 30) / 60);
+    else
+        left = QStringLiteral("%1 h %2 min").arg(leftS / 3600).arg(leftS / 60 % 60);
+    return text + QStringLiteral(" \u00b7 about %1 left").arg(left);
+}
+
 namespace {
 
 // What makes batch files alike: their state, exit status and output.

@@ -134,15 +134,19 @@ void RunTracker::settle() {
     }
 }
 
-QList<LaunchResult> RunTracker::launches() {
+LaunchResult RunTracker::counted(int launch) {
     // Only the launches whose runs changed since are counted again.
     counted_.resize(runs_.launches());
-    for (int launch : std::as_const(recount_))
-        counted_[launch - 1] = launchOf(runs_, launch);
+    for (int changed : std::as_const(recount_))
+        counted_[changed - 1] = launchOf(runs_, changed);
     recount_.clear();
+    return counted_.value(launch - 1);
+}
+
+QList<LaunchResult> RunTracker::launches() {
     QList<LaunchResult> all;
     for (int launch = runs_.launches(); launch >= 1; --launch) {
-        all.append(counted_[launch - 1]);
+        all.append(counted(launch));
         all.back().historyId = history_.idOf(launch);
     }
     if (earlierReadAt_ != runs_.launches()) {

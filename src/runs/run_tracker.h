@@ -71,6 +71,8 @@ class RunTracker : public QObject {
     // This program run's launches, newest first, then those the history keeps of earlier
     // program runs. Those counted as ended, unless setEarlierRunning said otherwise.
     QList<LaunchResult> launches();
+    // Launch `launch` of this program run as it stands, counted again only after a change.
+    LaunchResult counted(int launch);
     // The batch files of `launch` in launch order (BatchResult::index: their place in the
     // run list for this program run's, in the launch for an earlier one).
     QList<BatchResult> results(const LaunchResult& launch);
