@@ -1,3 +1,4 @@
+#include <QProgressBar>
 #include <QtTest>
 
 #include <QAccessible>
@@ -1077,6 +1078,12 @@ void MainWindowTest::resultsWindow() {
         p.launchSpawn(QStringLiteral("alpha\nbeta\ngamma"));
     QCOMPARE(starts.size(), 3);
     QCOMPARE(starts[1].start.title, QStringLiteral("corvane: beta (temp2.bat)"));
+    // The status bar counts as the tracker tells, then shows the summary.
+    auto* progress = p.form->findChild<QProgressBar*>();
+    QCOMPARE(progress->accessibleName(), QStringLiteral("Launch progress"));
+    QTRY_COMPARE(progress->accessibleDescription(),
+                 QStringLiteral("3 of 3 started \u00b7 3 running \u00b7 0 failed"));
+    QCOMPARE(progress->value(), 0);
     // The recorder's files beside the batch file carry the program run's own mark.
     const QRegularExpression recordName(QStringLiteral("/temp/temp2\\.[0-9a-f]{8}\\.out$"));
     QVERIFY2(recordName.match(starts[1].start.outputPath).hasMatch(),
@@ -1099,6 +1106,8 @@ void MainWindowTest::resultsWindow() {
     writeAt(starts[1].start.statusPath, "2\n");
 
     p.action("MenuResults")->trigger();
+    QTRY_COMPARE(progress->accessibleDescription(), QStringLiteral("1 ok \u00b7 2 failed"));
+    QCOMPARE(progress->value(), 3);
     ResultsWindow* results = p.form->resultsWindow();
     QVERIFY(results && results->isVisible());
     QVERIFY(QTest::qWaitForWindowActive(results));

@@ -24,6 +24,7 @@
 namespace {
 
 constexpr int kSetWholeLogBelow = 4096;
+constexpr int kProgressEveryMs = 100;
 
 // A text box keeps paragraphs, and Shift+Enter types a line separator; both are line
 // ends in the program's texts, as a Windows text box gives CR LF for either.
@@ -55,6 +56,21 @@ Form1::Form1(const Workspace& workspace, Platform& platform, QWidget* parent)
     // never a box to answer.
     launcher_.notice = [this](const QString& message) { appendLogText(message + kLineEnd); };
     layout()->setSizeConstraint(QLayout::SetFixedSize);
+    progressBar_ = new QProgressBar(ui_->LaunchStatus);
+    progressBar_->setAccessibleName(QStringLiteral("Launch progress"));
+    progressBar_->setTextVisible(false);
+    progressBar_->setFixedWidth(160);
+    progressText_ = new QLabel(ui_->LaunchStatus);
+    ui_->LaunchStatus->addWidget(progressBar_);
+    ui_->LaunchStatus->addWidget(progressText_, 1);
+    progressBar_->hide();
+    progressDue_.setSingleShot(true);
+    progressDue_.setInterval(kProgressEveryMs);
+    progressDue_.callOnTimeout(this, [this] { showProgress(); });
+    connect(&launcher_.tracker(), &RunTracker::runChanged, this, [this] {
+        if (!progressDue_.isActive())
+            progressDue_.start();
+    });
     ui_->ScriptBox->installEventFilter(this);
     ui_->RunCommand->installEventFilter(this);
     // Only a pick from the list loads a template. An editable combo box also reports a
@@ -305,6 +321,7 @@ void Form1::RunCommandClick() {
 }
 
 void Form1::beginLaunch(LaunchRequest request) {
+    launchesBefore_ = launcher_.tracker().launchCount();
     launching_ = true;
     stopRequested_ = false;
     setLaunchControlsEnabled(false);
@@ -325,6 +342,23 @@ void Form1::finished(std::exception_ptr failure) {
     sinceLaunch_.start();
     if (failure)
         runHandler(platform_, [failure] { std::rethrow_exception(failure); });
+}
+
+void Form1::showProgress() {
+    RunTracker& tracker = launcher_.tracker();
+    const int launch = tracker.launchCount();
+    if (launch <= launchesBefore_)
+        return;  // nothing of the launch under way has begun
+    const LaunchResult counted = tracker.counted(launch);
+    const bool going = counted.ended() < counted.servers;
+    const QString text = going
+                             ? counted.progress(counted.started.msecsTo(platform_.now()), QLocale())
+                             : counted.summary();
+    progressBar_->setRange(0, static_cast<int>(std::min<qsizetype>(counted.servers, INT_MAX)));
+    progressBar_->setValue(static_cast<int>(std::min<qsizetype>(counted.ended(), INT_MAX)));
+    progressBar_->setAccessibleDescription(text);
+    progressBar_->show();
+    progressText_->setText(text);
 }
 
 void Form1::setLaunchControlsEnabled(bool enabled) {

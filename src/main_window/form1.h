@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QMainWindow>
 #include <QPointer>
+#include <QProgressBar>
+#include <QTimer>
 #include <memory>
 
 #include "batch_engine/launch_request.h"
@@ -88,6 +91,10 @@ class Form1 : public QMainWindow, public LaunchProgress {
     // The temp folder emptied and the history written after the window has closed; false
     // when that was done already.
     bool finishExit();
+    // The status bar under the log box: how far the launch under way is, then its summary
+    // until the next launch. Drawn at most ten times a second, as the tracker tells of
+    // changes.
+    void showProgress();
 
     std::unique_ptr<Ui::Form1> ui_;
     Workspace workspace_;
@@ -96,6 +103,10 @@ class Form1 : public QMainWindow, public LaunchProgress {
     QString FilePath;  // the file a loader was last asked to load
     QPointer<frmabout> about_;
     QPointer<ResultsWindow> results_;
+    QProgressBar* progressBar_ = nullptr;
+    QLabel* progressText_ = nullptr;
+    QTimer progressDue_;
+    int launchesBefore_ = 0;  // the tracker's launches before the one shown
     bool launching_ = false;
     bool stoppable_ = false;
     bool stopRequested_ = false;

@@ -12,6 +12,9 @@
 #error "CORVANE_PROGRAM must name the built program"
 #endif
 
+// Under the client area: the launch's status bar, of a fixed height.
+constexpr int kStatusBarHeight = 22;
+
 namespace desktop {
 
 QString run(const QStringList& arguments) {
@@ -170,7 +173,7 @@ bool Program::waitForMainWindow() {
     if (!shown || main_ == 0)
         return false;
     const QRect frame = desktop::windowGeometry(main_);
-    menuBarHeight_ = frame.height() - 366;
+    menuBarHeight_ = frame.height() - 366 - kStatusBarHeight;
     origin_ = QPoint(frame.x(), frame.y() + menuBarHeight_);
     return true;
 }
