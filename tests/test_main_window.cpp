@@ -1,3 +1,6 @@
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProgressBar>
 #include <QtTest>
 
@@ -1159,6 +1162,26 @@ void MainWindowTest::resultsWindow() {
                      ": it is one of the program's own files. Choose another place.");
         QCOMPARE(bytesAt(own), before);
     }
+
+    // Save report: a CSV row for each server, or the JSON document for a name in .json;
+    // never into the program's own folders either.
+    auto* report = results->findChild<QPushButton*>("SaveReportButton");
+    p.platform.saveFileAnswer = elsewhere.filePath("launch.csv");
+    report->click();
+    const QList<QByteArray> rows = bytesAt(elsewhere.filePath("launch.csv")).split('\n');
+    QCOMPARE(rows.size(), 5);  // the header, three servers, nothing after the last line end
+    QVERIFY2(rows[2].startsWith("beta,exit 2,2,") && rows[2].endsWith(",up 2 days\r"),
+             rows[2].constData());
+    p.platform.saveFileAnswer = elsewhere.filePath("launch.json");
+    report->click();
+    const QJsonObject document =
+        QJsonDocument::fromJson(bytesAt(elsewhere.filePath("launch.json"))).object();
+    QCOMPARE(document["summary"].toString(), QStringLiteral("1 ok \u00b7 2 failed"));
+    QCOMPARE(document["results"].toArray().size(), 3);
+    p.platform.saveFileAnswer = p.ws->path("logs/report.csv");
+    report->click();
+    QVERIFY(p.platform.messages().last().startsWith("Cannot save the report as "));
+    QVERIFY(!p.ws->exists("logs/report.csv"));
 
     // Clean Up empties the temp folder; the rows stay, and the outputs are those the
     // history kept.

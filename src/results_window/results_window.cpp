@@ -16,6 +16,7 @@
 #include "common/app_info.h"
 #include "common/errors.h"
 #include "common/text_file.h"
+#include "runs/launch_report.h"
 #include "runs/name_ranges.h"
 #include "runs/output_diff.h"
 #include "ui_results_window.h"
@@ -86,6 +87,8 @@ ResultsWindow::ResultsWindow(RunTracker& tracker, const Workspace& workspace, Pl
                    &ResultsWindow::RetryButtonClick);
     connectHandler(platform_, ui_->SaveButton, &QPushButton::clicked, this,
                    &ResultsWindow::SaveButtonClick);
+    connectHandler(platform_, ui_->SaveReportButton, &QPushButton::clicked, this,
+                   &ResultsWindow::SaveReportButtonClick);
     connectHandler(platform_, ui_->EndButton, &QPushButton::clicked, this,
                    &ResultsWindow::EndButtonClick);
     connectHandler(platform_, ui_->CopyButton, &QPushButton::clicked, this,
@@ -356,25 +359,7 @@ void ResultsWindow::SaveButtonClick() {
     const QString path = platform_.askSaveFile(QStringLiteral("Save output"), suggested);
     if (path.isEmpty())
         return;
-    // The output is a copy; the files the program keeps are not for it to overwrite.
-    for (const QString& kept : {workspace_.collectionsFolder(), workspace_.scriptsFolder(),
-                                workspace_.tempFolder(), workspace_.logsFolder()}) {
-        if (isWithin(path, kept)) {
-            throw OperationError(QStringLiteral("Cannot save the output as %1: the folder %2 "
-                                                "holds the program's own files. Choose another "
-                                                "place.")
-                                     .arg(path, kept));
-        }
-    }
-    const QString real = realPath(path);
-    for (const QString& own : {workspace_.lockFile(), workspace_.settingsFile(),
-                               QCoreApplication::applicationFilePath()}) {
-        if (real == realPath(own)) {
-            throw OperationError(QStringLiteral("Cannot save the output as %1: it is one of the "
-                                                "program's own files. Choose another place.")
-                                     .arg(path));
-        }
-    }
+    refuseOwnFile(path, QStringLiteral("output"));
     if (!hasOutputFile(*result)) {
         // What the history kept of it: at most its last MiB.
         QSaveFile saved(path);
@@ -411,4 +396,57 @@ void ResultsWindow::SaveButtonClick() {
             platform_.showMessage(kApplicationTitle, *failure);
     });
     saving_->start();
+}
+
+void ResultsWindow::refuseOwnFile(const QString& path, const QString& what) const {
+    // A copy; the files the program keeps are not for it to overwrite.
+    for (const QString& kept : {workspace_.collectionsFolder(), workspace_.scriptsFolder(),
+                                workspace_.tempFolder(), workspace_.logsFolder()}) {
+        if (isWithin(path, kept)) {
+            throw OperationError(QStringLiteral("Cannot save the %1 as %2: the folder %3 "
+                                                "holds the program's own files. Choose another "
+                                                "place.")
+                                     .arg(what, path, kept));
+        }
+    }
+    const QString real = realPath(path);
+    for (const QString& own : {workspace_.lockFile(), workspace_.settingsFile(),
+                               QCoreApplication::applicationFilePath()}) {
+        if (real == realPath(own)) {
+            throw OperationError(QStringLiteral("Cannot save the %1 as %2: it is one of the "
+                                                "program's own files. Choose another place.")
+                                     .arg(what, path));
+        }
+    }
+}
+
+void ResultsWindow::SaveReportButtonClick() {
+    const LaunchResult* launch = selectedLaunch();
+    if (!launch)
+        return;
+    const QString name = launch->historyId > 0
+                             ? QStringLiteral("corvane-launch-%1.csv").arg(launch->historyId)
+                             : QStringLiteral("corvane-launch.csv");
+    const QString path =
+        platform_.askSaveFile(QStringLiteral("Save report"), QDir::home().filePath(name));
+    if (path.isEmpty())
+        return;
+    refuseOwnFile(path, QStringLiteral("report"));
+    const LaunchResult shown = *launch;
+    const QList<BatchResult> results = tracker_.results(shown);
+    QSaveFile saved(path);
+    bool written = saved.open(QIODevice::WriteOnly);
+    if (path.endsWith(QStringLiteral(".json"), Qt::CaseInsensitive)) {
+        writeLaunchJson(shown, results, [&saved, &written](QByteArrayView bytes) {
+            written = written && saved.write(bytes.data(), bytes.size()) == bytes.size();
+        });
+    } else {
+        const QByteArray bytes = csvReport(results).toUtf8();
+        written = written && saved.write(bytes) == bytes.size();
+    }
+    // Until the commit an earlier file of that name stays whole.
+    if (!written || !saved.commit()) {
+        throw OperationError(
+            QStringLiteral("Cannot save the report as %1: %2").arg(path, saved.errorString()));
+    }
 }

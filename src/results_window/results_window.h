@@ -55,6 +55,9 @@ class ResultsWindow : public QDialog {
     bool hasOutputFile(const BatchResult& result) const;
     void RetryButtonClick();
     void SaveButtonClick();
+    void SaveReportButtonClick();
+    // Refuses a place among the program's own folders and files for a copy the user saves.
+    void refuseOwnFile(const QString& path, const QString& what) const;
     void EndButtonClick();
     void CopyButtonClick();
     void CompareButtonClick();

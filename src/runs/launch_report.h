@@ -25,3 +25,8 @@ QString groupedOutputs(const QList<BatchResult>& results, const OutputOf& output
 // that batch file's state. RFC 4180: CRLF line ends, fields with a comma, a quote
 // or a line end quoted, quotes doubled.
 QString csvReport(const QList<BatchResult>& results);
+
+// The JSON document of a launch (corvane results --json), handed to `write` piece by
+// piece as it is made: its memory does not grow with the launch's servers.
+void writeLaunchJson(const LaunchResult& launch, const QList<BatchResult>& results,
+                     const std::function<void(QByteArrayView)>& write);
