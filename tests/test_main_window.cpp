@@ -1166,6 +1166,7 @@ void MainWindowTest::resultsWindow() {
     // Save report: a CSV row for each server, or the JSON document for a name in .json;
     // never into the program's own folders either.
     auto* report = results->findChild<QPushButton*>("SaveReportButton");
+    QCOMPARE(report->shortcut(), QKeySequence(QStringLiteral("Alt+P")));  // Alt+R retries
     p.platform.saveFileAnswer = elsewhere.filePath("launch.csv");
     report->click();
     const QList<QByteArray> rows = bytesAt(elsewhere.filePath("launch.csv")).split('\n');
