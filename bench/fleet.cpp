@@ -37,6 +37,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "common/text_file.h"
 #include "common/workspace.h"
 #include "main_window/form1.h"
 #include "measure.h"
@@ -200,10 +201,10 @@ void resultsCase() {
 
 // A run list of one Spawn Mode launch of 10,000 servers whose batch files have ended.
 struct EndedLaunch {
-    explicit EndedLaunch(const Bench& bench) {
+    explicit EndedLaunch(const Bench& bench, int servers = kServers) {
         number = runs.beginLaunch(QDateTime::currentDateTime());
         const QByteArray dead = QByteArray::number(deadProcessId());
-        for (int i = 1; i <= kServers; ++i) {
+        for (int i = 1; i <= servers; ++i) {
             Run run{.launch = number,
                     .mode = LaunchMode::Spawn,
                     .tag = runs.tag(),
@@ -340,6 +341,47 @@ std::pair<double, double> measuredRun(const QString& program, const QStringList&
     return {timer.nsecsElapsed() / 1e6, usage.ru_maxrss / 1024.0};
 }
 
+// corvane results --group of a Spawn Mode launch of 100,000 batch files with 20 distinct
+// outputs in the history, against the sqlite3 tool selecting the same rows' output digests
+// piped through sort | uniq -c; medians of five, in turns.
+void groupCase() {
+    Bench bench;
+    const QString program = bench.workspace.path(QStringLiteral("corvane"));
+    QFile::copy(QStringLiteral(CORVANE_PROGRAM), program);
+    {
+        EndedLaunch launch(bench, 100000);
+        ResultsHistory history(bench.workspace.historyFile());
+        history.addLaunch(launch.runs, launch.number);
+        launch.runs.lookAtRunning();
+        recordChanges(launch.runs, history);
+        if (!history.finish(10000))
+            qFatal("the history was not written");
+    }
+    removeFilesIn(bench.workspace.tempFolder());  // read from the history alone
+    const QString pipeline =
+        QStringLiteral(
+            "sqlite3 '%1' 'SELECT hex(digest) FROM runs WHERE launch = 1' | sort | "
+            "uniq -c")
+            .arg(bench.workspace.historyFile());
+    QList<double> ours, floors, text;
+    double peak = 0;
+    for (int turn = 0; turn < 5; ++turn) {
+        const auto [ms, mb] =
+            measuredRun(program, {QStringLiteral("results"), QStringLiteral("--group")});
+        ours.append(ms);
+        text.append(measuredRun(program, {QStringLiteral("results")}).first);
+        peak = std::max(peak, mb);
+        floors.append(
+            measuredRun(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), pipeline}).first);
+    }
+    std::printf(
+        "note case=results-group-100k floor=\"sqlite3 | sort | uniq -c\" "
+        "text_form_ms=%.1f\n",
+        median(text));
+    printRatio("results-group-100k", median(ours), median(floors), peak);
+    std::fflush(stdout);
+}
+
 // corvane results --json of a normal launch of 1,000,000 servers in the history, against
 // the text form of the same launch; medians of five, in turns.
 void jsonCase() {
@@ -399,5 +441,7 @@ int main(int argc, char* argv[]) {
         resultsCase();
     if (only.isEmpty() || only == u"json")
         jsonCase();
+    if (only.isEmpty() || only == u"group")
+        groupCase();
     return 0;
 }

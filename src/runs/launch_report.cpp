@@ -38,9 +38,10 @@ QString csvField(const QString& field) {
 }
 
 QString momentText(const QDateTime& moment) {
-    return moment.isValid()
-               ? moment.toOffsetFromUtc(moment.offsetFromUtc()).toString(Qt::ISODateWithMs)
-               : QString();
+    if (!moment.isValid())
+        return QString();
+    const QDateTime local = moment.toLocalTime();
+    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs);
 }
 
 QJsonValue jsonMoment(const QDateTime& moment) {

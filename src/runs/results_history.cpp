@@ -639,8 +639,8 @@ QList<BatchResult> ResultsHistory::results(qint64 launchId, bool asEnded) {
             result.state = RunState{stateKind(row.bytes(4)), row.integer(5)};
             if (asEnded)
                 result.state = asEndedState(result.state);
-            result.started = row.moment(6);
-            result.ended = row.moment(7);
+            result.started = row.momentUtc(6);
+            result.ended = row.momentUtc(7);
             result.lastLine = row.text(8);
             result.digest = row.bytes(9).toByteArray();
             results.append(std::move(result));

@@ -104,6 +104,10 @@ QDateTime SqliteStatement::moment(int column) const {
     return isNull(column) ? QDateTime() : QDateTime::fromMSecsSinceEpoch(int64(column));
 }
 
+QDateTime SqliteStatement::momentUtc(int column) const {
+    return isNull(column) ? QDateTime() : QDateTime::fromMSecsSinceEpoch(int64(column), Qt::UTC);
+}
+
 void SqliteDatabase::open(const QByteArray& uri, int flags) {
     close();
     const int code = sqlite3_open_v2(uri.constData(), &db_, flags | SQLITE_OPEN_URI, nullptr);
