@@ -189,6 +189,8 @@ class MainWindowTest : public QObject {
 
     void aboutWindowLifecycle();
     void resultsWindow();
+    void noticeWhenALongLaunchEndsUnseen_data();
+    void noticeWhenALongLaunchEndsUnseen();
     void busyHistoryNeverHoldsALaunch_data();
     void busyHistoryNeverHoldsALaunch();
     void retryWithRunsStillGoing();
@@ -1071,6 +1073,40 @@ void MainWindowTest::aboutWindowLifecycle() {
     QVERIFY(p.form->aboutWindow());
     QVERIFY(p.form->aboutWindow()->isVisible());
     QCOMPARE(texts(p.form->aboutWindow()), startup);
+}
+
+void MainWindowTest::noticeWhenALongLaunchEndsUnseen_data() {
+    QTest::addColumn<int>("tookS");
+    QTest::addColumn<bool>("windowActive");
+    QTest::addColumn<QStringList>("notices");
+    QTest::newRow("long, unseen") << 11 << false
+                                  << QStringList{"Launch 1 ended: 1 ok \u00b7 1 failed"};
+    QTest::newRow("short") << 9 << false << QStringList{};
+    QTest::newRow("long, the window active") << 11 << true << QStringList{};
+}
+
+void MainWindowTest::noticeWhenALongLaunchEndsUnseen() {
+    QFETCH(int, tookS);
+    QFETCH(bool, windowActive);
+    QFETCH(QStringList, notices);
+    Program p;
+    QVERIFY(p.load());
+    if (windowActive)
+        p.showActive();
+    const QList<RecordingPlatform::Event> starts = p.launchSpawn(QStringLiteral("alpha\nbeta"));
+    for (const auto& start : starts)
+        writeAt(start.start.pidPath, QByteArray::number(deadProcessId()));
+    p.platform.clock = p.platform.clock.addSecs(tookS);
+    writeAt(starts[0].start.statusPath, "0\n");
+    writeAt(starts[1].start.statusPath, "4\n");
+    auto* progress = p.form->findChild<QProgressBar*>();
+    // Told by the tracker's own look, at most a second later.
+    QTRY_COMPARE_WITH_TIMEOUT(progress->accessibleDescription(),
+                              QStringLiteral("1 ok \u00b7 1 failed"), 3000);
+    QStringList told;
+    for (const auto& notice : p.platform.eventsOf(RecordingPlatform::Kind::Notice))
+        told += notice.caption;
+    QCOMPARE(told, notices);
 }
 
 void MainWindowTest::resultsWindow() {

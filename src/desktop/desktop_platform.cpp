@@ -1,5 +1,8 @@
 #include "desktop/desktop_platform.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFileDialog>
@@ -40,6 +43,21 @@ int DesktopPlatform::runDialog(QDialog& dialog) {
 
 QString DesktopPlatform::askSaveFile(const QString& caption, const QString& suggestedName) {
     return QFileDialog::getSaveFileName(nullptr, caption, suggestedName);
+}
+
+void DesktopPlatform::notify(const QString& summary, const QString& body) {
+    // The freedesktop notification service, asked without waiting for its answer: a
+    // desktop without one, or without a session bus, shows nothing.
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"),
+        QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    call << QStringLiteral("Corvane") << 0u << QStringLiteral("corvane") << summary << body
+         << QStringList() << QVariantMap() << -1;
+    bus.send(call);  // its answer, the notice's number, is of no use here
 }
 
 void DesktopPlatform::openWebPage(const QUrl& url) {

@@ -21,6 +21,7 @@ class DesktopPlatform : public Platform {
     QString askSaveFile(const QString& caption, const QString& suggestedName) override;
     int beginWait(int milliseconds) override { return milliseconds; }
     void openWebPage(const QUrl& url) override;
+    void notify(const QString& summary, const QString& body) override;
     QDateTime now() override;
     void repaint(QWidget& window) override;
 

@@ -322,6 +322,7 @@ void Form1::RunCommandClick() {
 
 void Form1::beginLaunch(LaunchRequest request) {
     launchesBefore_ = launcher_.tracker().launchCount();
+    noticeDue_ = true;
     launching_ = true;
     stopRequested_ = false;
     setLaunchControlsEnabled(false);
@@ -359,6 +360,15 @@ void Form1::showProgress() {
     progressBar_->setAccessibleDescription(text);
     progressBar_->show();
     progressText_->setText(text);
+    // A long launch that ends unseen is told of on the desktop.
+    if (!going && std::exchange(noticeDue_, false) &&
+        counted.started.msecsTo(platform_.now()) > kNoticeAfterMs &&
+        !QApplication::activeWindow()) {
+        platform_.notify(QStringLiteral("Launch %1 ended: %2")
+                             .arg(std::max<qint64>(tracker.historyIdOf(launch), launch))
+                             .arg(counted.summary()),
+                         QString());
+    }
 }
 
 void Form1::setLaunchControlsEnabled(bool enabled) {

@@ -107,6 +107,8 @@ class Form1 : public QMainWindow, public LaunchProgress {
     QLabel* progressText_ = nullptr;
     QTimer progressDue_;
     int launchesBefore_ = 0;  // the tracker's launches before the one shown
+    bool noticeDue_ = false;  // the launch shown has not ended yet
+    static constexpr qint64 kNoticeAfterMs = 10000;
     bool launching_ = false;
     bool stoppable_ = false;
     bool stopRequested_ = false;

@@ -21,6 +21,7 @@ class ConsolePlatform : public Platform {
     QString askSaveFile(const QString&, const QString&) override { return QString(); }
     int beginWait(int milliseconds) override { return milliseconds; }
     void openWebPage(const QUrl&) override {}
+    void notify(const QString&, const QString&) override {}
     QDateTime now() override { return QDateTime::currentDateTime(); }
     void repaint(QWidget&) override {}
 

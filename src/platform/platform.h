@@ -49,6 +49,9 @@ class Platform {
     virtual int beginWait(int milliseconds) = 0;
     // Opens a web page with the system's default action; the outcome is not reported.
     virtual void openWebPage(const QUrl& url) = 0;
+    // A desktop notification, without waiting for it; nothing when no notification
+    // service answers.
+    virtual void notify(const QString& summary, const QString& body) = 0;
     virtual QDateTime now() = 0;
     // Has `window` drawn as the event loop next turns.
     virtual void repaint(QWidget& window) = 0;

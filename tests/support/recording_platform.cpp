@@ -76,6 +76,12 @@ void RecordingPlatform::openWebPage(const QUrl& url) {
     events.append(event(Kind::OpenPage, url.toString()));
 }
 
+void RecordingPlatform::notify(const QString& summary, const QString& body) {
+    Event notice = event(Kind::Notice, body);
+    notice.caption = summary;
+    events.append(notice);
+}
+
 void RecordingPlatform::repaint(QWidget&) {
     events.append(event(Kind::Repaint));
 }

@@ -10,7 +10,17 @@
 // Records what the program asks of the outside world, in order, and does none of it.
 class RecordingPlatform : public Platform {
   public:
-    enum class Kind { Message, Start, Pause, OpenPage, Repaint, AskSaveFile, Question, Dialog };
+    enum class Kind {
+        Message,
+        Start,
+        Pause,
+        OpenPage,
+        Repaint,
+        AskSaveFile,
+        Question,
+        Dialog,
+        Notice
+    };
     struct Event {
         Kind kind = Kind::Message;
         QString caption;  // message boxes
@@ -36,6 +46,7 @@ class RecordingPlatform : public Platform {
     // Records the wait and runs `whilePaused`; the wait is then none, unless `realWaits`.
     int beginWait(int milliseconds) override;
     void openWebPage(const QUrl& url) override;
+    void notify(const QString& summary, const QString& body) override;
     QDateTime now() override { return clock; }
     void repaint(QWidget& window) override;
 
