@@ -3,6 +3,8 @@
 #include <QJsonObject>
 #include <QProgressBar>
 #include <QtTest>
+#include <array>
+#include <cmath>
 
 #include <QAccessible>
 #include <QAction>
@@ -27,6 +29,7 @@
 #include "main_window/form1.h"
 #include "resources/background_picture.h"
 #include "results_window/results_window.h"
+#include "results_window/state_grid.h"
 #include "support/dead_process.h"
 #include "support/fake_window.h"
 #include "support/recording_platform.h"
@@ -189,6 +192,7 @@ class MainWindowTest : public QObject {
 
     void aboutWindowLifecycle();
     void resultsWindow();
+    void gridTellsStatesApart();
     void noticeWhenALongLaunchEndsUnseen_data();
     void noticeWhenALongLaunchEndsUnseen();
     void busyHistoryNeverHoldsALaunch_data();
@@ -1075,6 +1079,50 @@ void MainWindowTest::aboutWindowLifecycle() {
     QCOMPARE(texts(p.form->aboutWindow()), startup);
 }
 
+void MainWindowTest::gridTellsStatesApart() {
+    // Two states alike in colour for a reader with protanopia or deuteranopia (Machado et
+    // al.'s full-severity matrices on linear RGB) must differ in their marks.
+    const double kinds[2][3][3] = {{{0.152286, 1.052583, -0.204868},
+                                    {0.114503, 0.786281, 0.099216},
+                                    {-0.003882, -0.048116, 1.051998}},
+                                   {{0.367322, 0.860646, -0.227968},
+                                    {0.280085, 0.672501, 0.047413},
+                                    {-0.011820, 0.042940, 0.968881}}};
+    auto linear = [](double v) {
+        return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    auto seen = [&](const QColor& c, int kind) {
+        const double rgb[3] = {linear(c.redF()), linear(c.greenF()), linear(c.blueF())};
+        std::array<double, 3> out{};
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j)
+                out[i] += kinds[kind][i][j] * rgb[j];
+        return out;
+    };
+    for (int a = 0; a < StateGrid::Shades; ++a) {
+        for (int b = a + 1; b < StateGrid::Shades; ++b) {
+            const auto sa = StateGrid::Shade(a), sb = StateGrid::Shade(b);
+            if (StateGrid::markOf(sa) != StateGrid::markOf(sb))
+                continue;
+            for (int kind = 0; kind < 2; ++kind) {
+                const auto x = seen(StateGrid::colourOf(sa), kind);
+                const auto y = seen(StateGrid::colourOf(sb), kind);
+                const double distance = std::hypot(x[0] - y[0], x[1] - y[1], x[2] - y[2]);
+                QVERIFY2(distance > 0.1,
+                         qPrintable(StateGrid::nameOf(sa) + " and " + StateGrid::nameOf(sb) + ": " +
+                                    QString::number(distance)));
+            }
+        }
+    }
+    // Failed, timed out and unknown each carry a mark of their own.
+    QCOMPARE(StateGrid::markOf(StateGrid::shadeOf(RunState{RunState::Exited, 2})),
+             StateGrid::Mark::Cross);
+    QCOMPARE(StateGrid::markOf(StateGrid::shadeOf(RunState{RunState::TimedOut, 30})),
+             StateGrid::Mark::Slash);
+    QCOMPARE(StateGrid::markOf(StateGrid::shadeOf(RunState{RunState::Unknown, 0})),
+             StateGrid::Mark::Dot);
+}
+
 void MainWindowTest::noticeWhenALongLaunchEndsUnseen_data() {
     QTest::addColumn<int>("tookS");
     QTest::addColumn<bool>("windowActive");
@@ -1163,6 +1211,26 @@ void MainWindowTest::resultsWindow() {
     QCOMPARE(selectedRowOf(table), 0);
     auto* output = results->findChild<QPlainTextEdit*>("OutputText");
     QCOMPARE(output->toPlainText(), QStringLiteral("up 1 days\n"));
+
+    // The grid: a cell for each server and a legend; a click on beta's failed cell selects
+    // its row, a drag over the cells selects their rows.
+    auto* grid = results->findChild<StateGrid*>("Grid");
+    QCOMPARE(grid->accessibleName(), QStringLiteral("State grid"));
+    QCOMPARE(grid->cellCount(), 3);
+    QCOMPARE(results->findChild<QLabel*>("StateLegend")->text(),
+             QStringLiteral("1 ok \u00b7 1 failed \u00b7 1 unknown"));
+    QCOMPARE(grid->cellAt(grid->cellRect(1).center()), 1);
+    QTest::mouseClick(grid, Qt::LeftButton, {}, grid->cellRect(1).center());
+    QCOMPARE(selectedRowOf(table), 1);
+    QCOMPARE(output->toPlainText(), QStringLiteral("up 2 days\n"));
+    QTest::mousePress(grid, Qt::LeftButton, {}, grid->cellRect(0).center());
+    QMouseEvent drag(QEvent::MouseMove, QPointF(grid->cellRect(2).center()),
+                     grid->mapToGlobal(QPointF(grid->cellRect(2).center())), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(grid, &drag);
+    QTest::mouseRelease(grid, Qt::LeftButton, {}, grid->cellRect(2).center());
+    QCOMPARE(table->selectionModel()->selectedRows().size(), 3);
+    table->selectRow(0);
 
     // Retry failed (Alt+R): the failed servers of the launch into the collection box.
     auto* retry = results->findChild<QPushButton*>("RetryButton");

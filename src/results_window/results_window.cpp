@@ -66,6 +66,7 @@ ResultsWindow::ResultsWindow(RunTracker& tracker, const Workspace& workspace, Pl
         if (isVisible() && !changed_.isActive())
             changed_.start();
     });
+    connect(ui_->Grid, &StateGrid::placesPicked, this, &ResultsWindow::selectPlaces);
     connect(ui_->LaunchTable->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { loadLaunch(); });
     connect(ui_->RunTable->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
@@ -167,17 +168,42 @@ void ResultsWindow::refresh() {
     }
     if (selectedChanged) {
         const LaunchResult* launch = selectedLaunch();
-        batches_.setResults(tracker_.results(*launch), QDateTime::currentDateTime());
+        showResults(tracker_.results(*launch), QDateTime::currentDateTime());
     }
     showOutput(false);
+}
+
+void ResultsWindow::showResults(const QList<BatchResult>& results, const QDateTime& now) {
+    ui_->Grid->setResults(results);
+    ui_->StateLegend->setText(ui_->Grid->legend());
+    batches_.setResults(results, now);
+}
+
+void ResultsWindow::selectPlaces(qsizetype first, qsizetype last) {
+    QItemSelection rows;
+    int shownFirst = -1;
+    for (qsizetype place = first; place <= last; ++place) {
+        const int row = batches_.rowOf(place);
+        if (row < 0)
+            continue;  // filtered out
+        if (shownFirst < 0)
+            shownFirst = row;
+        rows.select(batches_.index(row, 0), batches_.index(row, BatchTableModel::Columns - 1));
+    }
+    if (shownFirst < 0)
+        return;
+    // The first row picked is the one whose output shows.
+    ui_->RunTable->selectRow(shownFirst);
+    ui_->RunTable->selectionModel()->select(rows, QItemSelectionModel::Select);
+    ui_->RunTable->scrollTo(batches_.index(shownFirst, 0));
 }
 
 void ResultsWindow::loadLaunch() {
     const LaunchResult* launch = selectedLaunch();
     if (!launch) {
-        batches_.setResults({}, QDateTime::currentDateTime());
+        showResults({}, QDateTime::currentDateTime());
     } else {
-        batches_.setResults(tracker_.results(*launch), QDateTime::currentDateTime());
+        showResults(tracker_.results(*launch), QDateTime::currentDateTime());
     }
     ui_->DiffText->hide();
     ui_->RunTable->selectRow(0);

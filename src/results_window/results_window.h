@@ -45,6 +45,10 @@ class ResultsWindow : public QDialog {
   private:
     void refresh();
     void loadLaunch();
+    // The batch files in the grid and the table.
+    void showResults(const QList<BatchResult>& results, const QDateTime& now);
+    // Selects the rows of the batch files from `first` to `last` (places in the results).
+    void selectPlaces(qsizetype first, qsizetype last);
     void showOutput(bool always);
     const LaunchResult* selectedLaunch() const;
     // The first batch file of the selected row, nullptr when none is selected.
