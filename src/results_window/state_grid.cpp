@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QToolTip>
 #include <algorithm>
+#include <array>
 
 #include "common/printable_text.h"
 
@@ -136,35 +137,32 @@ int StateGrid::cellAt(const QPoint& point) const {
 }
 
 void StateGrid::paintEvent(QPaintEvent* event) {
+    static const auto colours = [] {
+        std::array<QColor, Shades> all;
+        for (int shade = 0; shade < Shades; ++shade)
+            all[shade] = colourOf(Shade(shade));
+        return all;
+    }();
     QPainter painter(this);
     const int perRow = columns();
     const QRect area = event->rect();
-    const int first = std::max(0, area.top() / kPitch) * perRow;
-    const int last = std::min<qsizetype>(cells_.size() - 1, (area.bottom() / kPitch + 1) * perRow);
+    // Only the rows of cells the drawing touches.
+    const qsizetype first = qsizetype(std::max(0, area.top() / kPitch)) * perRow;
+    const qsizetype end = std::min<qsizetype>(cells_.size(), (area.bottom() / kPitch + 1) * perRow);
     const int low = std::min(picked_[0], picked_[1]);
     const int high = std::max(picked_[0], picked_[1]);
-    for (int i = first; i <= last; ++i) {
-        const QRect cell = cellRect(i);
-        if (!area.intersects(cell))
-            continue;
+    for (qsizetype i = first; i < end; ++i) {
+        const QRect cell((i % perRow) * kPitch, int(i / perRow) * kPitch, kPitch - 1, kPitch - 1);
         const Shade shade = cells_[i].shade;
-        painter.fillRect(cell, colourOf(shade));
-        painter.setPen(shade == Waiting ? Qt::black : Qt::white);
-        switch (markOf(shade)) {
-            case Mark::Cross:
+        painter.fillRect(cell, colours[shade]);
+        const Mark mark = markOf(shade);
+        if (mark == Mark::Cross || mark == Mark::Slash) {
+            painter.setPen(Qt::white);
+            painter.drawLine(cell.bottomLeft() + QPoint(1, -1), cell.topRight() + QPoint(-1, 1));
+            if (mark == Mark::Cross)
                 painter.drawLine(cell.topLeft() + QPoint(1, 1), cell.bottomRight() - QPoint(1, 1));
-                painter.drawLine(cell.bottomLeft() + QPoint(1, -1),
-                                 cell.topRight() + QPoint(-1, 1));
-                break;
-            case Mark::Slash:
-                painter.drawLine(cell.bottomLeft() + QPoint(1, -1),
-                                 cell.topRight() + QPoint(-1, 1));
-                break;
-            case Mark::Dot:
-                painter.fillRect(QRect(cell.center() - QPoint(1, 1), QSize(3, 3)), Qt::white);
-                break;
-            case Mark::None:
-                break;
+        } else if (mark == Mark::Dot) {
+            painter.fillRect(QRect(cell.center() - QPoint(1, 1), QSize(3, 3)), Qt::white);
         }
         if (low >= 0 && i >= low && i <= high) {
             painter.setPen(palette().color(QPalette::Highlight));
