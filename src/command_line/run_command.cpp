@@ -370,7 +370,7 @@ class CommandLineRun {
         RunTracker& tracker = launcher_.tracker();
         QObject::connect(&tracker, &RunTracker::runChanged, &tracker,
                          [this](qsizetype index) { runChanged(index); });
-        QObject::connect(&tracker, &RunTracker::endingsDone, &tracker, [this] { lookAtRuns(); });
+        QObject::connect(&tracker, &RunTracker::endingsDone, &tracker, [this] { endWhenDone(); });
         // On a terminal, a line on stderr says how far the launch is, drawn again at most
         // ten times a second, as runs change.
         showProgress_ = ::isatty(STDERR_FILENO) && !options_.json;
@@ -403,12 +403,12 @@ class CommandLineRun {
             for (qsizetype i = 0; i < reported_.size(); ++i)
                 runChanged(i);
             tellingAll_ = false;
-            lookAtRuns();
+            endWhenDone();
         };
         // The event loop runs the launch and then waits for its batch files, a line for each
         // as the tracker tells its end; the processes of those ended are looked for every
         // second.
-        look_.callOnTimeout([this] { lookAtRuns(); });
+        look_.callOnTimeout([this] { endWhenDone(); });
         look_.start(1000);
         launcher_.start(std::move(request), progress_);
         if (!done_)
@@ -450,7 +450,7 @@ class CommandLineRun {
             }
             progress_.stop = true;
             launcher_.stop();
-            lookAtRuns();
+            endWhenDone();
         });
         struct sigaction action {};
         action.sa_handler = onSignal;
@@ -472,13 +472,13 @@ class CommandLineRun {
         --left_;
         report(index, state);
         if (!tellingAll_)
-            lookAtRuns();
+            endWhenDone();
     }
 
     // Ends the event loop once no run is left; after a stop, ends those still going:
     // SIGTERM to their process groups, SIGKILL 5 s later, which comes before the program
     // goes.
-    void lookAtRuns() {
+    void endWhenDone() {
         if (!progress_.ended || done_)
             return;
         RunTracker& tracker = launcher_.tracker();

@@ -171,15 +171,16 @@ QList<BatchResult> RunTracker::results(const LaunchResult& launch) {
     results.reserve(range.count);
     for (qsizetype i = range.first; i < range.first + range.count; ++i) {
         const Run& run = runs_.runs()[i];
-        results.append(BatchResult{.index = i,
-                                   .batchName = QFileInfo(run.batchPath).fileName(),
-                                   .serverText = run.serverText,
-                                   .serverCount = run.serverCount,
-                                   .state = runs_.finalState(i),
-                                   .started = run.started,
-                                   .ended = run.ended,
-                                   .lastLine = run.lastLine,
-                                   .digest = run.outputDigest});
+        results.append(
+            BatchResult{.index = i,
+                        .batchName = run.batchPath.mid(run.batchPath.lastIndexOf(u'/') + 1),
+                        .serverText = run.serverText,
+                        .serverCount = run.serverCount,
+                        .state = runs_.finalState(i),
+                        .started = run.started,
+                        .ended = run.ended,
+                        .lastLine = run.lastLine,
+                        .digest = run.outputDigest});
     }
     return results;
 }
