@@ -193,6 +193,8 @@ class MainWindowTest : public QObject {
     void aboutWindowLifecycle();
     void resultsWindow();
     void gridTellsStatesApart();
+    void gridCellAtAPoint_data();
+    void gridCellAtAPoint();
     void noticeWhenALongLaunchEndsUnseen_data();
     void noticeWhenALongLaunchEndsUnseen();
     void busyHistoryNeverHoldsALaunch_data();
@@ -1121,6 +1123,39 @@ void MainWindowTest::gridTellsStatesApart() {
              StateGrid::Mark::Slash);
     QCOMPARE(StateGrid::markOf(StateGrid::shadeOf(RunState{RunState::Unknown, 0})),
              StateGrid::Mark::Dot);
+}
+
+void MainWindowTest::gridCellAtAPoint_data() {
+    // 25 cells on a grid 100 pixels wide: ten to a row, 9 pixels and a gap of 1.
+    QTest::addColumn<QPoint>("point");
+    QTest::addColumn<int>("cell");
+    QTest::newRow("first") << QPoint(4, 4) << 0;
+    QTest::newRow("its last pixel") << QPoint(8, 8) << 0;
+    QTest::newRow("the gap after it") << QPoint(9, 4) << -1;
+    QTest::newRow("the gap under it") << QPoint(4, 9) << -1;
+    QTest::newRow("second row") << QPoint(15, 12) << 11;
+    QTest::newRow("the last cell") << QPoint(45, 25) << 24;
+    QTest::newRow("after the last cell") << QPoint(55, 25) << -1;
+    QTest::newRow("below the grid") << QPoint(5, 35) << -1;
+    QTest::newRow("left of the grid") << QPoint(-1, 4) << -1;
+    QTest::newRow("right of the columns") << QPoint(100, 4) << -1;
+}
+
+void MainWindowTest::gridCellAtAPoint() {
+    QFETCH(QPoint, point);
+    QFETCH(int, cell);
+    QList<BatchResult> results(25);
+    for (BatchResult& result : results) {
+        result.serverText = "s";
+        result.serverCount = 1;
+    }
+    StateGrid grid;
+    grid.setResults(results);
+    grid.resize(100, grid.heightForWidth(100));
+    QCOMPARE(grid.height(), 30);
+    QCOMPARE(grid.cellAt(point), cell);
+    if (cell >= 0)
+        QVERIFY(grid.cellRect(cell).contains(point));
 }
 
 void MainWindowTest::noticeWhenALongLaunchEndsUnseen_data() {
