@@ -143,6 +143,17 @@ ResultsHistory::~ResultsHistory() {
     report = nullptr;
     notice = nullptr;
     writeNow();
+    // What was written goes into the file itself before it closes, waiting a moment for a
+    // reader (corvane results) to let go: a copy of the folder taken afterwards holds every
+    // launch, whatever becomes of the write-ahead log.
+    if (db_.isOpen() && onDisk_ && !readOnly_) {
+        try {
+            db_.setBusyTimeout(kCloseCheckpointMs);
+            db_.exec("PRAGMA wal_checkpoint(TRUNCATE)");
+        } catch (const HistoryError&) {
+            // Left in the log, where the next program run finds it.
+        }
+    }
     closeDatabase();
 }
 

@@ -133,6 +133,7 @@ class ResultsHistory {
     // that ended), and the launches whose counts changed.
     static constexpr int kBusyWaitMs = 0;
     static constexpr int kRetryMs = 250;
+    static constexpr int kCloseCheckpointMs = 200;
     // Changes are committed together: after 100 ms, or at once when 1,000 are queued.
     static constexpr int kGroupMs = 100;
     static constexpr qsizetype kGroupChanges = 1000;
