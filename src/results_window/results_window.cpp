@@ -458,8 +458,9 @@ void ResultsWindow::SaveReportButtonClick() {
     if (path.isEmpty())
         return;
     refuseOwnFile(path, QStringLiteral("report"));
+    // The launch's batch files as the table holds them: read once, when it was selected.
     const LaunchResult shown = *launch;
-    const QList<BatchResult> results = tracker_.results(shown);
+    const QList<BatchResult>& results = batches_.results();
     QSaveFile saved(path);
     bool written = saved.open(QIODevice::WriteOnly);
     if (path.endsWith(QStringLiteral(".json"), Qt::CaseInsensitive)) {
