@@ -2,19 +2,15 @@
 
 #include <QCommandLineParser>
 #include <QFileInfo>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
 #include <cstdio>
-#include <functional>
 
 #include "common/date_time_format.h"
 #include "common/instance_lock.h"
 #include "common/printable_text.h"
-#include "common/text_file.h"
 #include "common/workspace.h"
-#include "model/server_lines.h"
 #include "runs/launch_report.h"
 #include "runs/run_tracker.h"
 

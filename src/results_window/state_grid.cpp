@@ -63,7 +63,6 @@ QString StateGrid::nameOf(Shade shade) {
 
 StateGrid::StateGrid(QWidget* parent) : QWidget(parent) {
     setAccessibleName(QStringLiteral("State grid"));
-    setMouseTracking(false);
     QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
@@ -122,8 +121,11 @@ QSize StateGrid::sizeHint() const {
 }
 
 QRect StateGrid::cellRect(int cell) const {
-    const int perRow = columns();
-    return QRect((cell % perRow) * kPitch, (cell / perRow) * kPitch, kPitch - 1, kPitch - 1);
+    return cellRect(cell, columns());
+}
+
+QRect StateGrid::cellRect(qsizetype cell, int perRow) {
+    return QRect(int(cell % perRow) * kPitch, int(cell / perRow) * kPitch, kPitch - 1, kPitch - 1);
 }
 
 int StateGrid::cellAt(const QPoint& point) const {
@@ -152,7 +154,7 @@ void StateGrid::paintEvent(QPaintEvent* event) {
     const int low = std::min(picked_[0], picked_[1]);
     const int high = std::max(picked_[0], picked_[1]);
     for (qsizetype i = first; i < end; ++i) {
-        const QRect cell((i % perRow) * kPitch, int(i / perRow) * kPitch, kPitch - 1, kPitch - 1);
+        const QRect cell = cellRect(i, perRow);
         const Shade shade = cells_[i].shade;
         painter.fillRect(cell, colours[shade]);
         const Mark mark = markOf(shade);

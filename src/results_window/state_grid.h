@@ -55,6 +55,8 @@ class StateGrid : public QWidget {
   private:
     static constexpr int kPitch = 10;  // a 9-pixel cell and a 1-pixel gap
     int columns() const;
+    // Where cell `cell` is drawn with `perRow` cells to a row.
+    static QRect cellRect(qsizetype cell, int perRow);
     void pick(int from, int to);
 
     struct Cell {

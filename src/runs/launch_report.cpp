@@ -2,10 +2,9 @@
 
 #include <QJsonValue>
 
+#include "common/printable_text.h"
 #include "common/text_file.h"
 #include "model/server_lines.h"
-
-#include "common/printable_text.h"
 #include "runs/name_ranges.h"
 
 namespace {
