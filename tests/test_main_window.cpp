@@ -1259,17 +1259,25 @@ void MainWindowTest::resultsWindow() {
     QCOMPARE(selectedRowOf(table), 1);
     QCOMPARE(output->toPlainText(), QStringLiteral("up 2 days\n"));
     QTest::mousePress(grid, Qt::LeftButton, {}, grid->cellRect(0).center());
-    QMouseEvent drag(QEvent::MouseMove, QPointF(grid->cellRect(2).center()),
-                     grid->mapToGlobal(QPointF(grid->cellRect(2).center())), Qt::NoButton,
+    QMouseEvent drag(QEvent::MouseMove, QPointF(grid->cellRect(1).center()),
+                     grid->mapToGlobal(QPointF(grid->cellRect(1).center())), Qt::NoButton,
                      Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(grid, &drag);
-    QTest::mouseRelease(grid, Qt::LeftButton, {}, grid->cellRect(2).center());
-    QCOMPARE(table->selectionModel()->selectedRows().size(), 3);
-    table->selectRow(0);
+    QTest::mouseRelease(grid, Qt::LeftButton, {}, grid->cellRect(1).center());
+    QCOMPARE(table->selectionModel()->selectedRows().size(), 2);
 
-    // Retry failed (Alt+R): the failed servers of the launch into the collection box.
+    // Copy servers and Retry failed (Alt+R) act on the rows picked, and say so; with one
+    // row selected, on every row shown and the whole launch.
     auto* retry = results->findChild<QPushButton*>("RetryButton");
+    auto* copy = results->findChild<QPushButton*>("CopyButton");
     auto* save = results->findChild<QPushButton*>("SaveButton");
+    QCOMPARE(retry->text(), QStringLiteral("&Retry failed (selected)"));
+    copy->click();
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("alpha\nbeta\n"));
+    retry->click();
+    QCOMPARE(p.box("ListBox")->toPlainText(), QStringLiteral("beta"));
+    table->selectRow(0);
+    QCOMPARE(copy->text(), QStringLiteral("&Copy servers"));
     QCOMPARE(retry->shortcut(), QKeySequence(QStringLiteral("Alt+R")));
     QCOMPARE(save->shortcut(), QKeySequence(QStringLiteral("Alt+S")));
     p.box("ListBox")->setPlainText(QStringLiteral("something else"));
@@ -1447,9 +1455,27 @@ void MainWindowTest::retryWithRunsStillGoing() {
              QStringLiteral("2 runs of this launch are still running. Every run of it that has "
                             "ended ended with exit 0."));
     QCOMPARE(p.box("ListBox")->toPlainText(), QStringLiteral("unchanged"));
+    auto* table = p.form->resultsWindow()->findChild<QTableView*>("RunTable");
+    auto pick = [table](int a, int b) {
+        table->selectRow(a);
+        table->selectionModel()->select(table->model()->index(b, 0),
+                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    };
+    pick(0, 2);
+    retry->click();
+    QCOMPARE(p.platform.messages().last(),
+             QStringLiteral("1 selected run is still running. Every selected run that has "
+                            "ended ended with exit 0."));
 
     // beta fails while alpha goes on: beta alone is retried, and the message says so.
     writeAt(starts[1].start.statusPath, "3\n");
+    const qsizetype told = p.platform.messages().size();
+    pick(1, 2);
+    retry->click();
+    QCOMPARE(p.box("ListBox")->toPlainText(), QStringLiteral("beta"));
+    QCOMPARE(p.platform.messages().size(), told);  // nothing picked is still running
+    p.box("ListBox")->setPlainText(QStringLiteral("unchanged"));
+    table->selectRow(0);
     retry->click();
     QCOMPARE(p.box("ListBox")->toPlainText(), QStringLiteral("beta"));
     QCOMPARE(p.platform.messages().last(),
@@ -1719,6 +1745,12 @@ void MainWindowTest::resultsComparedAndKeptAcrossARestart() {
     again.box("ListBox")->setPlainText(QStringLiteral("something else"));
     reopened->findChild<QPushButton*>("RetryButton")->click();
     QCOMPARE(again.box("ListBox")->toPlainText(), QStringLiteral("beta"));
+    table->selectRow(0);
+    table->selectionModel()->select(table->model()->index(2, 0),
+                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    reopened->findChild<QPushButton*>("RetryButton")->click();
+    QCOMPARE(again.platform.messages().last(),
+             QStringLiteral("Every selected run ended with exit 0."));
 
     // Clear history asks first.
     auto* clear = reopened->findChild<QAction*>("ClearHistoryAction");

@@ -28,8 +28,11 @@ namespace {
 constexpr int kUpdateEveryMs = 500;
 constexpr int kChangesShownMs = 100;
 
-// "1 run of this launch is", "3 runs of this launch are".
-QString runsText(qsizetype runs) {
+// "1 run of this launch is", "3 runs of this launch are"; "3 selected runs are".
+QString runsText(qsizetype runs, bool ofAll) {
+    if (!ofAll)
+        return runs == 1 ? QStringLiteral("1 selected run is")
+                         : QStringLiteral("%1 selected runs are").arg(runs);
     return runs == 1 ? QStringLiteral("1 run of this launch is")
                      : QStringLiteral("%1 runs of this launch are").arg(runs);
 }
@@ -72,6 +75,7 @@ ResultsWindow::ResultsWindow(RunTracker& tracker, const Workspace& workspace, Pl
     connect(ui_->RunTable->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         ui_->DiffText->hide();
         showOutput(true);
+        showPicked();
     });
     connect(ui_->FilterBox, &QComboBox::currentIndexChanged, this, [this](int filter) {
         batches_.setFilter(static_cast<ResultFilter>(filter));
@@ -137,6 +141,26 @@ const BatchResult* ResultsWindow::selectedResult() const {
     if (rows.isEmpty())
         return nullptr;
     return &batches_.results()[batches_.row(rows.first().row()).members.front()];
+}
+
+QList<qsizetype> ResultsWindow::pickedPlaces() const {
+    const QModelIndexList rows = ui_->RunTable->selectionModel()->selectedRows();
+    QList<qsizetype> places;
+    if (rows.size() < 2)
+        return places;
+    for (const QModelIndex& row : rows)
+        places += batches_.row(row.row()).members;
+    std::sort(places.begin(), places.end());
+    return places;
+}
+
+void ResultsWindow::showPicked() {
+    // What the two buttons act on is in their captions, not only in the table.
+    const bool picked = ui_->RunTable->selectionModel()->selectedRows().size() > 1;
+    ui_->CopyButton->setText(picked ? QStringLiteral("&Copy servers (selected)")
+                                    : QStringLiteral("&Copy servers"));
+    ui_->RetryButton->setText(picked ? QStringLiteral("&Retry failed (selected)")
+                                     : QStringLiteral("&Retry failed"));
 }
 
 void ResultsWindow::refresh() {
@@ -280,24 +304,32 @@ void ResultsWindow::RetryButtonClick() {
     const LaunchResult* launch = selectedLaunch();
     if (!launch)
         return;
-    const RunList::Retry retry = tracker_.retry(*launch);
+    const QList<qsizetype> picked = pickedPlaces();
+    const RunList::Retry retry = tracker_.retry(*launch, picked);
+    const bool all = picked.isEmpty();
     if (retry.servers.isEmpty()) {
-        platform_.showMessage(
-            kApplicationTitle,
-            retry.running == 0
-                ? QStringLiteral("Every run of this launch ended with exit 0.")
-                : QStringLiteral("%1 still running. Every run of it that has ended ended with "
-                                 "exit 0.")
-                      .arg(runsText(retry.running)));
+        QString text;
+        if (retry.running == 0) {
+            text = all ? QStringLiteral("Every run of this launch ended with exit 0.")
+                       : QStringLiteral("Every selected run ended with exit 0.");
+        } else {
+            text = QStringLiteral("%1 still running. Every %2 that has ended ended with exit 0.")
+                       .arg(runsText(retry.running, all),
+                            all ? QStringLiteral("run of it") : QStringLiteral("selected run"));
+        }
+        platform_.showMessage(kApplicationTitle, text);
         return;
     }
     emit retryRequested(retry.servers);
     if (retry.running > 0) {
-        platform_.showMessage(kApplicationTitle,
-                              QStringLiteral("%1 still running and left out: the collection box "
-                                             "holds the servers of the runs that ended other "
-                                             "than with exit 0.")
-                                  .arg(runsText(retry.running)));
+        platform_.showMessage(
+            kApplicationTitle,
+            QStringLiteral("%1 still running and left out: the collection box "
+                           "holds the servers of the %2 that ended other "
+                           "than with exit 0.")
+                .arg(runsText(retry.running, all), all ? QStringLiteral("runs")
+                                                       : QStringLiteral("selected "
+                                                                        "runs")));
     }
 }
 
@@ -323,7 +355,14 @@ void ResultsWindow::EndButtonClick() {
 }
 
 void ResultsWindow::CopyButtonClick() {
-    const QStringList servers = batches_.shownServers();
+    QStringList servers;
+    const QList<qsizetype> picked = pickedPlaces();
+    if (picked.isEmpty()) {
+        servers = batches_.shownServers();
+    } else {
+        for (qsizetype place : picked)
+            servers += batches_.results()[place].servers();
+    }
     QApplication::clipboard()->setText(servers.isEmpty() ? QString() : servers.join(u'\n') + u'\n');
 }
 

@@ -53,6 +53,10 @@ class ResultsWindow : public QDialog {
     const LaunchResult* selectedLaunch() const;
     // The first batch file of the selected row, nullptr when none is selected.
     const BatchResult* selectedResult() const;
+    // The batch files (places in the results, in their order) of the selected rows when
+    // more than one is selected: Copy servers and Retry failed then act on these alone.
+    QList<qsizetype> pickedPlaces() const;
+    void showPicked();
     // A batch file's output: from its file while the temp folder has it, else as the
     // history kept it.
     QString outputOf(const BatchResult& result) const;

@@ -310,10 +310,12 @@ void RunList::saveRecording(const QString& outputPath, const QString& batchPath,
     }
 }
 
-RunList::Retry RunList::retry(int launch) const {
+RunList::Retry RunList::retry(int launch, const QList<qsizetype>& places) const {
     Retry retry;
     const Range range = launchRuns(launch);
-    for (qsizetype i = range.first; i < range.first + range.count; ++i) {
+    const qsizetype count = places.isEmpty() ? range.count : places.size();
+    for (qsizetype n = 0; n < count; ++n) {
+        const qsizetype i = range.first + (places.isEmpty() ? n : places[n]);
         const RunState& known = lastKnown_[i];
         if (known.going())
             ++retry.running;

@@ -158,12 +158,12 @@ class RunList {
 
     // The servers of launch `launch` whose runs ended other than with exit 0 (or with
     // no status known, or never ran), in collection order, and how many of its runs are
-    // still going.
+    // still going; of the runs at `places` in the launch only, when there are any.
     struct Retry {
         QStringList servers;
         qsizetype running = 0;
     };
-    Retry retry(int launch) const;
+    Retry retry(int launch, const QList<qsizetype>& places = {}) const;
 
     static QString newTag();
     static constexpr qint64 kShownOutputBytes = 1024 * 1024;

@@ -200,14 +200,17 @@ QString RunTracker::output(const LaunchResult& launch, const BatchResult& result
                            result.index - runs_.launchRuns(launch.number).first);
 }
 
-RunList::Retry RunTracker::retry(const LaunchResult& launch) {
+RunList::Retry RunTracker::retry(const LaunchResult& launch, const QList<qsizetype>& places) {
     // What is acted on is what the runs' files say now.
     if (launch.number > 0) {
         lookNow();
-        return runs_.retry(launch.number);
+        return runs_.retry(launch.number, places);
     }
     RunList::Retry retry;
-    for (const BatchResult& result : results(launch)) {
+    const QList<BatchResult> all = results(launch);
+    const qsizetype count = places.isEmpty() ? all.size() : places.size();
+    for (qsizetype n = 0; n < count; ++n) {
+        const BatchResult& result = all[places.isEmpty() ? n : places[n]];
         if (result.state.failed())
             retry.servers += result.servers();
     }

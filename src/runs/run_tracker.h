@@ -81,8 +81,9 @@ class RunTracker : public QObject {
     bool hasOutputFile(const LaunchResult& launch, const BatchResult& result) const;
     QString output(const LaunchResult& launch, const BatchResult& result);
     // The failed servers of `launch`, and how many of its runs are still going; the runs
-    // are looked at first, as for running().
-    RunList::Retry retry(const LaunchResult& launch);
+    // are looked at first, as for running(). Only of the batch files at `places` in
+    // results(launch), when there are any.
+    RunList::Retry retry(const LaunchResult& launch, const QList<qsizetype>& places = {});
     // This program run's runs of `launch` that are running.
     QList<qsizetype> running(const LaunchResult& launch);
     // The history's id of launch `launch` of this program run; 0 when it holds none.
