@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QSaveFile>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -47,6 +48,7 @@ ResultsWindow::ResultsWindow(RunTracker& tracker, const Workspace& workspace, Pl
       workspace_(workspace),
       platform_(platform) {
     ui_->setupUi(this);
+    gridMostHeight_ = ui_->GridArea->maximumHeight();
     ui_->LaunchTable->setModel(&launches_);
     ui_->RunTable->setModel(&batches_);
     // Rows of one line each: a 10,000-row table is then laid out without measuring them.
@@ -198,9 +200,23 @@ void ResultsWindow::refresh() {
 }
 
 void ResultsWindow::showResults(const QList<BatchResult>& results, const QDateTime& now) {
+    const qsizetype cells = ui_->Grid->cellCount();
     ui_->Grid->setResults(results);
+    if (ui_->Grid->cellCount() != cells)
+        fitGrid();
     ui_->StateLegend->setText(ui_->Grid->legend());
     batches_.setResults(results, now);
+}
+
+void ResultsWindow::fitGrid() {
+    QScrollArea& area = *ui_->GridArea;
+    const int rows = ui_->Grid->heightForWidth(area.viewport()->width());
+    area.setFixedHeight(std::clamp(rows, 1, gridMostHeight_));
+}
+
+void ResultsWindow::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    fitGrid();
 }
 
 void ResultsWindow::selectPlaces(qsizetype first, qsizetype last) {
@@ -216,7 +232,8 @@ void ResultsWindow::selectPlaces(qsizetype first, qsizetype last) {
     }
     if (shownFirst < 0)
         return;
-    // The first row picked is the one whose output shows.
+    // The first row picked is the one whose output shows; the keys go on from there.
+    ui_->RunTable->setFocus();
     ui_->RunTable->selectRow(shownFirst);
     ui_->RunTable->selectionModel()->select(rows, QItemSelectionModel::Select);
     ui_->RunTable->scrollTo(batches_.index(shownFirst, 0));

@@ -41,12 +41,15 @@ class ResultsWindow : public QDialog {
   protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     void refresh();
     void loadLaunch();
     // The batch files in the grid and the table.
     void showResults(const QList<BatchResult>& results, const QDateTime& now);
+    // The grid's area as high as its rows, up to its most; beyond, it scrolls.
+    void fitGrid();
     // Selects the rows of the batch files from `first` to `last` (places in the results).
     void selectPlaces(qsizetype first, qsizetype last);
     void showOutput(bool always);
@@ -91,4 +94,5 @@ class ResultsWindow : public QDialog {
     QElapsedTimer sinceOutput_;
     qint64 outputCostMs_ = 0;
     QThread* saving_ = nullptr;  // the copy of a Save output under way
+    int gridMostHeight_ = 0;
 };

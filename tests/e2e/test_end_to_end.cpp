@@ -74,6 +74,7 @@ class EndToEndTest : public QObject {
     void xtermShowsTheRunsTitle();
     void resultsAndRetryFailed();
     void resultsGroupedFilteredCopied();
+    void progressAndGridOfAFleet();
     void optionsKeptAcrossARestart();
     void savedSessionAsShown();
 
@@ -522,6 +523,106 @@ void EndToEndTest::resultsGroupedFilteredCopied() {
     QCOMPARE(clipboard(), QStringLiteral("s2\ns5"));
     p.keysTo(results, {"alt+w", "Up", "alt+c"});
     QCOMPARE(clipboard(), QStringLiteral("s1\ns2\ns3\ns4\ns5\ns6"));
+    p.keysTo(results, {"Escape"});
+    QVERIFY(p.windowGone(results));
+}
+
+// 40 servers, 4 at once, two of them failing: the status bar's progress bar fills as they
+// end; Results shows a cell for each server in collection order, and a click on a failed
+// cell selects that server's row.
+void EndToEndTest::progressAndGridOfAFleet() {
+    Program p;
+    QByteArray servers;
+    for (int i = 1; i <= 40; ++i)
+        servers += QStringLiteral("s%1\n").arg(i, 2, 10, QLatin1Char('0')).toLatin1();
+    p.write("collections/a-fleet.txt", servers);
+    p.write("scripts/slow.txt", "sleep 0.4\ncase %s in s07|s23) exit 3;; esac\n");
+    p.write("corvane.ini", "[launch]\nterminals=false\nmaxRunning=4\n");
+    QDir(p.path(".")).mkpath("bin");
+    QFile::link(QStringLiteral("/bin/sleep"), p.path("bin/sleep"));
+    p.setExtraPath(p.path("bin"));
+    QVERIFY(p.start());
+    pickFirstCollectionAndTemplate(p);
+    p.click(kCheckSpawn.x(), kCheckSpawn.y());
+    setDelay(p, "0");
+
+    // The bar's filled part: the columns of its middle row in the highlight's blue.
+    const QRect bar(p.origin() + QPoint(0, 366), QSize(200, 22));
+    auto filled = [&bar] {
+        const QImage shot = desktop::grab(bar);
+        int columns = 0;
+        for (int x = 0; x < shot.width(); ++x) {
+            const QRgb pixel = shot.pixel(x, shot.height() / 2);
+            columns += qBlue(pixel) - qRed(pixel) > 60 ? 1 : 0;
+        }
+        return columns;
+    };
+    QCOMPARE(filled(), 0);
+    launch(p);
+    QList<int> seen;
+    QVERIFY(waitUntil(
+        [&] {
+            seen.append(filled());
+            return recorded(p, 40, "status") != "<missing>";
+        },
+        30000));
+    QTest::qWait(300);
+    seen.append(filled());
+    saveScreenshot(desktop::grab(bar), "progress.png");
+    QStringList shown;
+    for (int columns : seen)
+        shown += QString::number(columns);
+    for (qsizetype i = 1; i < seen.size(); ++i)
+        QVERIFY2(seen[i] >= seen[i - 1], qPrintable(shown.join(' ')));
+    QVERIFY2(QSet<int>(seen.begin(), seen.end()).size() >= 4, qPrintable(shown.join(' ')));
+    QVERIFY2(seen.last() >= 150, qPrintable(shown.join(' ')));
+
+    p.keysToMain({"alt+r"});
+    const qulonglong results = p.waitForOtherWindow("Results");
+    QVERIFY2(results, "the Results window did not open");
+    QTest::qWait(600);
+    const QRect area = desktop::windowGeometry(results);
+    const QImage shot = desktop::grab(area);
+    saveScreenshot(shot, "grid.png");
+    const QColor ok(0x00, 0x9E, 0x73), failed(0xD5, 0x5E, 0x00);
+    // The grid's first cell is the topmost, leftmost pixel in a state's colour.
+    QPoint first(-1, -1);
+    for (int y = 0; y < shot.height() && first.x() < 0; ++y) {
+        for (int x = 0; x < shot.width(); ++x) {
+            if (near(shot.pixel(x, y), ok) || near(shot.pixel(x, y), failed)) {
+                first = QPoint(x, y);
+                break;
+            }
+        }
+    }
+    QVERIFY(first.x() >= 0);
+    // Cells 10 pixels apart, row by row; each cell's top left corner carries no mark.
+    QString cells;
+    int columns = 0;
+    for (int row = 0;; ++row) {
+        QString line;
+        for (int x = first.x(); x < shot.width(); x += 10) {
+            const QRgb corner = shot.pixel(x, first.y() + row * 10);
+            if (!near(corner, ok) && !near(corner, failed))
+                break;
+            line += near(corner, ok) ? 'o' : 'x';
+        }
+        if (line.isEmpty())
+            break;
+        columns = std::max(columns, int(line.size()));
+        cells += line;
+    }
+    QCOMPARE(cells.size(), 40);
+    QCOMPARE(cells.indexOf('x'), 6);
+    QCOMPARE(cells.lastIndexOf('x'), 22);
+    QCOMPARE(cells.count('x'), 2);
+
+    // A click on s23's cell selects its row; Ctrl+C copies the row's servers.
+    const QPoint cell =
+        area.topLeft() + first + QPoint((22 % columns) * 10 + 4, (22 / columns) * 10 + 4);
+    desktop::click(cell.x(), cell.y());
+    desktop::keys({"ctrl+c"});
+    QCOMPARE(toolOutput("xclip", {"-o", "-selection", "clipboard"}), QStringLiteral("s23"));
     p.keysTo(results, {"Escape"});
     QVERIFY(p.windowGone(results));
 }
