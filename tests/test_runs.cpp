@@ -126,6 +126,19 @@ void RunsTest::spawnLaunchStatesAndRetry() {
     ws.write(recordOf(4, "pid"), QByteArray::number(deadProcessId()));
     ws.write(recordOf(4, "status"), "garbage");
     QCOMPARE(stateText(runs, 3), QStringLiteral("ended, status unknown"));
+
+    // A process the program started that has ended, not yet collected, has ended: the
+    // signal still reaches it, but its end is not held up until it is collected.
+    const pid_t ended = fork();
+    if (ended == 0)
+        _exit(0);
+    siginfo_t info{};
+    QCOMPARE(waitid(P_PID, ended, &info, WEXITED | WNOWAIT), 0);  // ended, left uncollected
+    runs.add(runOf(ws, launch, 5, LaunchMode::Spawn, "epsilon", 1, ended));
+    ws.write(recordOf(5, "pid"), QByteArray::number(ended));
+    ws.write(recordOf(5, "status"), "0\n");
+    QCOMPARE(stateText(runs, 4), QStringLiteral("exit 0"));
+    QCOMPARE(waitpid(ended, nullptr, 0), ended);  // and left for its starter to collect
 }
 
 void RunsTest::failedNormalLaunchRetriesAll() {

@@ -145,7 +145,10 @@ qint64 BatchStarter::startBatch(const BatchStart& start) {
     if (result != 0)
         throw OperationError(QStringLiteral("Cannot start %1: %2").arg(path, systemReason(result)));
     children_.append(child);
-    reapChildren();
+    // Those that ended are collected within a second: a look at each child at every start
+    // would cost a launch of thousands at once more than its starts.
+    if (!reaper_.isActive())
+        reaper_.start();
     return child;
 }
 

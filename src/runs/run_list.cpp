@@ -1,6 +1,7 @@
 #include "runs/run_list.h"
 
 #include <signal.h>
+#include <sys/wait.h>
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -18,7 +19,15 @@
 namespace {
 
 bool processAlive(qint64 pid) {
-    return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+    if (pid <= 0)
+        return false;
+    // A child of this program that has ended is there until it is collected, and the
+    // signal reaches it; it has ended all the same. It is left for its starter to collect.
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+        info.si_pid == pid)
+        return false;
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
 }
 
 // The number a small file holds, as the recorder writes it; `written`, when the file was
