@@ -154,13 +154,16 @@ bool LaunchJob::waitFor(int ms, bool forSlot) {
         return false;
     }
     waitingForSlot_ = forSlot;
+    woken_ = false;
     timer_.start(wait);
     return true;
 }
 
 void LaunchJob::wake() {
-    if (waitingForSlot_ && timer_.isActive())
+    if (waitingForSlot_ && timer_.isActive()) {
+        woken_ = true;
         timer_.start(0);
+    }
 }
 
 void LaunchJob::stop() {
@@ -299,8 +302,11 @@ void LaunchJob::spawnSlice() {
                 step_ = Step::Start;
                 break;
             case Step::Look:
-                // Nothing told of an end for a second: the tracker looks at the runs.
-                l.tracker_.lookNow();
+                // Told of a change, the tracker has looked at that run already; when nothing
+                // told of an end for a second, it looks at them all. A look at every run
+                // for every end would cost a launch of thousands more than its starts.
+                if (!std::exchange(woken_, false))
+                    l.tracker_.lookNow();
                 slotFree();
                 step_ = Step::Slot;
                 break;

@@ -90,6 +90,7 @@ class LaunchJob {
     bool running_ = false;
     bool beginning_ = false;  // begin() has not returned yet
     bool waitingForSlot_ = false;
+    bool woken_ = false;  // the slot wait was cut short by a change the tracker told of
     // Spawn Mode.
     std::optional<StoppableLaunch> stoppable_;
     Step step_ = Step::Compose;
