@@ -68,6 +68,6 @@ QDateTime DesktopPlatform::now() {
     return QDateTime::currentDateTime();
 }
 
-void DesktopPlatform::repaint(QWidget& window) {
-    window.update();
+void DesktopPlatform::repaint(QWidget& widget) {
+    widget.update();
 }

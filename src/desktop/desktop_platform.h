@@ -23,7 +23,7 @@ class DesktopPlatform : public Platform {
     void openWebPage(const QUrl& url) override;
     void notify(const QString& summary, const QString& body) override;
     QDateTime now() override;
-    void repaint(QWidget& window) override;
+    void repaint(QWidget& widget) override;
 
   private:
     BatchStarter starter_;

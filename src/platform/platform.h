@@ -53,8 +53,9 @@ class Platform {
     // service answers.
     virtual void notify(const QString& summary, const QString& body) = 0;
     virtual QDateTime now() = 0;
-    // Has `window` drawn as the event loop next turns.
-    virtual void repaint(QWidget& window) = 0;
+    // Has `widget` (a window, or the part of one that shows progress) drawn as the event
+    // loop next turns.
+    virtual void repaint(QWidget& widget) = 0;
 };
 
 // What the user is told of a failure: an OperationError's own text, or plain words.

@@ -48,7 +48,7 @@ class RecordingPlatform : public Platform {
     void openWebPage(const QUrl& url) override;
     void notify(const QString& summary, const QString& body) override;
     QDateTime now() override { return clock; }
-    void repaint(QWidget& window) override;
+    void repaint(QWidget& widget) override;
 
     QList<Event> eventsOf(Kind kind) const;
     QStringList messages() const;
