@@ -13,7 +13,15 @@
 //   results-json-1m  corvane results --json of a normal launch of 1,000,000 servers kept
 //                in the history, its time and peak memory; floor: the text form of the
 //                same launch
-// Usage: build/bench/fleet [results|history|json]   (default: all)
+//   results-group-100k  corvane results --group of 100,000 batch files; floor: sqlite3
+//                selecting their output digests through sort | uniq -c
+//   grid-10k     painting the state grid of 10,000 servers; floor: one QPainter filling
+//                the same 10,000 cells
+//   grid-10k-live  the share of a core the status bar's progress and the Results window
+//                (its grid and tables) add while a real launch of 10,000 servers ends 100
+//                batch files a second; floor: the same launch, the main window shown
+//                without its status bar, in turns
+// Usage: build/bench/fleet [results|history|json|group|grid|live]   (default: all)
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -28,10 +36,13 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -43,6 +54,7 @@
 #include "common/workspace.h"
 #include "main_window/form1.h"
 #include "measure.h"
+#include "platform/batch_starter.h"
 #include "results_window/results_window.h"
 #include "results_window/state_grid.h"
 #include "runs/results_history.h"
@@ -466,6 +478,74 @@ void jsonCase() {
     std::fflush(stdout);
 }
 
+// Starts the batch files for real, without terminals, on the real clock, and draws the
+// window when asked, as the window's own platform does; records the rest.
+class LivePlatform : public RecordingPlatform {
+  public:
+    void prepareStarts(bool) override { starter_.prepareStarts(false); }
+    qint64 startBatch(const BatchStart& start) override { return starter_.startBatch(start); }
+    QDateTime now() override { return QDateTime::currentDateTime(); }
+    void repaint(QWidget& widget) override { widget.update(); }
+
+  private:
+    BatchStarter starter_;
+};
+
+// A Spawn Mode launch of 10,000 servers, 200 at once, each batch file sleeping 2 s: 100
+// end (and start) a second. In turns of 6 s: the windows hidden, the main window without
+// its status bar, and with it and Results showing the launch; what the last adds to the
+// second is the share of the progress bar and the grid (with Results' tables).
+void liveCase() {
+    Bench bench;
+    writeFile(bench.workspace.settingsFile(), "[launch]\nmaxRunning=200\nterminals=false\n");
+    LivePlatform platform;
+    platform.keepsStartedFiles = false;
+    platform.realWaits = true;  // a wait for a free slot is a wait, as in the program
+    Form1 form(bench.workspace, platform);
+    if (!form.start())
+        qFatal("start-up failed");
+    form.show();
+    untilPainted(form);
+    QStringList servers;
+    for (int i = 1; i <= kServers; ++i)
+        servers += serverName(i);
+    form.findChild<QPlainTextEdit*>(QStringLiteral("ListBox"))->setPlainText(servers.join(u'\n'));
+    form.findChild<QPlainTextEdit*>(QStringLiteral("ScriptBox"))
+        ->setPlainText(QStringLiteral("sleep 2 # %s"));
+    form.findChild<QCheckBox*>(QStringLiteral("CheckSpawn"))->setChecked(true);
+    form.findChild<QLineEdit*>(QStringLiteral("DelayText"))->setText(QStringLiteral("0"));
+    auto* button = form.findChild<QPushButton*>(QStringLiteral("RunCommand"));
+    button->click();
+    form.findChild<QAction*>(QStringLiteral("MenuResults"))->trigger();
+    ResultsWindow* results = form.resultsWindow();
+    untilPainted(*results);
+    corePercentWhileIdle(4000);  // until the ends come as fast as the starts
+    // In turns: both windows hidden; the main window without its status bar (the floor:
+    // the log box as ever); the status bar and Results shown as well.
+    QStatusBar* status = form.findChild<QStatusBar*>();
+    double share[3] = {};
+    for (int turn = 0; turn < 2; ++turn) {
+        for (int shown = 0; shown < 3; ++shown) {
+            form.setVisible(shown > 0);
+            status->setVisible(shown > 1);
+            results->setVisible(shown > 1);
+            share[shown] += corePercentWhileIdle(6000) / 2;
+        }
+    }
+    auto* progress = form.findChild<QProgressBar*>();
+    const int ended = progress->value();
+    button->click();  // STOP: the rest never start, those running end
+    while (!form.findChild<QCheckBox*>(QStringLiteral("CheckSpawn"))->isEnabled() ||
+           progress->value() < progress->maximum())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    std::printf(
+        "note case=grid-10k-live ended_in_40s=%d program_core_percent: windows_hidden=%.2f "
+        "main_window_without_status_bar=%.2f with_status_bar_and_results=%.2f\n",
+        ended, share[0], share[1], share[2]);
+    std::printf("share case=grid-10k-live core_percent=%.2f goal=5\n", share[2] - share[1]);
+    std::fflush(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -484,5 +564,7 @@ int main(int argc, char* argv[]) {
         groupCase();
     if (only.isEmpty() || only == u"grid")
         gridCase();
+    if (only.isEmpty() || only == u"live")
+        liveCase();
     return 0;
 }
