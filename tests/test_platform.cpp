@@ -1,5 +1,7 @@
 #include <QtTest>
 
+#include <QDBusConnection>
+
 #include "common/errors.h"
 #include "desktop/desktop_platform.h"
 #include "runs/run_list.h"
@@ -18,6 +20,22 @@ BatchStart recorded(const TempWorkspace& ws, int number) {
                       run.statusPath(), run.pidPath()};
 }
 
+// The desktop's notification service, as far as a notice asks of it.
+class NotificationService : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+  public:
+    QStringList told;
+
+  public slots:
+    uint Notify(const QString& application, uint, const QString&, const QString& summary,
+                const QString& body, const QStringList&, const QVariantMap&, int timeoutMs) {
+        told += QStringList{application, summary, body, QString::number(timeoutMs)}.join('|');
+        return 1;
+    }
+};
+
 }  // namespace
 
 class PlatformTest : public QObject {
@@ -28,6 +46,7 @@ class PlatformTest : public QObject {
     void batchFileRunsAsSeparateProcess();
     void missingShellIsReported();
     void runIsRecordedOnATerminal();
+    void noticeReachesTheNotificationService();
 };
 
 void PlatformTest::handlerErrorsBecomeMessages() {
@@ -91,6 +110,31 @@ void PlatformTest::runIsRecordedOnATerminal() {
     const QString shown = TerminalText::of(ws.read("temp/temp4.t.out"));
     QCOMPARE(shown, QStringLiteral("to stdout\nto stderr\non a terminal\n"));
     QVERIFY(ws.read("temp/temp4.t.pid").trimmed().toLongLong() > 0);
+}
+
+void PlatformTest::noticeReachesTheNotificationService() {
+    // A session bus of the test's own, for the process: the platform's notices use it.
+    QProcess bus;
+    bus.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address"});
+    QVERIFY2(bus.waitForReadyRead(5000), "no dbus-daemon");
+    const QByteArray address = bus.readLine().trimmed();
+    qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+    DesktopPlatform platform;
+    // Nobody answers: nothing is shown, and nothing waits for an answer.
+    QElapsedTimer took;
+    took.start();
+    platform.notify("Launch 1 ended: 2 ok", QString());
+    QVERIFY(took.elapsed() < 500);
+    QDBusConnection desktop = QDBusConnection::connectToBus(QString::fromUtf8(address), "desktop");
+    NotificationService service;
+    QVERIFY(desktop.registerObject("/org/freedesktop/Notifications", &service,
+                                   QDBusConnection::ExportAllSlots));
+    QVERIFY(desktop.registerService("org.freedesktop.Notifications"));
+    platform.notify("Launch 2 ended: 997 ok \u00b7 3 failed", QString());
+    QTRY_COMPARE(service.told, QStringList{"Corvane|Launch 2 ended: 997 ok \u00b7 3 failed||-1"});
+    QDBusConnection::disconnectFromBus("desktop");
+    bus.kill();
+    bus.waitForFinished();
 }
 
 QTEST_GUILESS_MAIN(PlatformTest)

@@ -10,10 +10,10 @@ cd "$(dirname "$0")/.."
 packages=(cmake g++ make qt6-base-dev libsqlite3-dev libfontconfig-dev fonts-liberation iputils-ping bind9-dnsutils)
 # The tests also drive the program under an X server of their own with a window manager,
 # run batch files in a real terminal, and check the desktop entry and the AppStream
-# metadata, and read the clipboard; the benchmark sets GNU parallel and sqlite3 beside
-# the program.
+# metadata, read the clipboard, and answer desktop notifications on a session bus of their
+# own; the benchmark sets GNU parallel and sqlite3 beside the program.
 test_packages=(xvfb openbox x11-utils xdotool xterm xfonts-base desktop-file-utils appstream
-    parallel sqlite3 xclip)
+    parallel sqlite3 xclip dbus-daemon)
 
 install_missing() {
     local missing=()
