@@ -568,14 +568,10 @@ void EndToEndTest::progressAndGridOfAFleet() {
         30000));
     QTest::qWait(300);
     seen.append(filled());
-    saveScreenshot(desktop::grab(bar), "progress.png");
-    QStringList shown;
-    for (int columns : seen)
-        shown += QString::number(columns);
-    for (qsizetype i = 1; i < seen.size(); ++i)
-        QVERIFY2(seen[i] >= seen[i - 1], qPrintable(shown.join(' ')));
-    QVERIFY2(QSet<int>(seen.begin(), seen.end()).size() >= 4, qPrintable(shown.join(' ')));
-    QVERIFY2(seen.last() >= 150, qPrintable(shown.join(' ')));
+    const QByteArray told = QDebug::toString(seen).toUtf8();
+    QVERIFY2(std::is_sorted(seen.begin(), seen.end()), told.constData());
+    QVERIFY2(QSet<int>(seen.begin(), seen.end()).size() >= 4, told.constData());
+    QVERIFY2(seen.last() >= 150, told.constData());  // full, as the launch has ended
 
     p.keysToMain({"alt+r"});
     const qulonglong results = p.waitForOtherWindow("Results");
@@ -612,10 +608,7 @@ void EndToEndTest::progressAndGridOfAFleet() {
         columns = std::max(columns, int(line.size()));
         cells += line;
     }
-    QCOMPARE(cells.size(), 40);
-    QCOMPARE(cells.indexOf('x'), 6);
-    QCOMPARE(cells.lastIndexOf('x'), 22);
-    QCOMPARE(cells.count('x'), 2);
+    QCOMPARE(cells, QString(6, 'o') + 'x' + QString(15, 'o') + 'x' + QString(17, 'o'));
 
     // A click on s23's cell selects its row; Ctrl+C copies the row's servers.
     const QPoint cell =
