@@ -1116,13 +1116,32 @@ void MainWindowTest::gridTellsStatesApart() {
             }
         }
     }
-    // Failed, timed out and unknown each carry a mark of their own.
-    QCOMPARE(StateGrid::markOf(StateGrid::shadeOf(RunState{RunState::Exited, 2})),
-             StateGrid::Mark::Cross);
-    QCOMPARE(StateGrid::markOf(StateGrid::shadeOf(RunState{RunState::TimedOut, 30})),
-             StateGrid::Mark::Slash);
-    QCOMPARE(StateGrid::markOf(StateGrid::shadeOf(RunState{RunState::Unknown, 0})),
-             StateGrid::Mark::Dot);
+    // As drawn: a state's colour at each cell's corner; failed, timed out and unknown each
+    // with a mark of its own in white: a cross, a slash, a dot. White or not, at a point
+    // of one diagonal, the centre and a point of the other.
+    const QList<std::pair<RunState, QString>> drawn{{{RunState::Exited, 0}, "---"},
+                                                    {{RunState::Exited, 2}, "www"},
+                                                    {{RunState::TimedOut, 30}, "-ww"},
+                                                    {{RunState::Unknown, 0}, "-w-"}};
+    QList<BatchResult> results;
+    for (const auto& [state, marks] : drawn) {
+        results.append(BatchResult{});
+        results.last().serverText = "s";
+        results.last().serverCount = 1;
+        results.last().state = state;
+    }
+    StateGrid grid;
+    grid.setResults(results);
+    grid.resize(100, 10);
+    const QImage image = grid.grab().toImage();
+    for (int i = 0; i < drawn.size(); ++i) {
+        const QPoint corner = grid.cellRect(i).topLeft();
+        QCOMPARE(image.pixelColor(corner), StateGrid::colourOf(StateGrid::shadeOf(drawn[i].first)));
+        QString marks;
+        for (const QPoint at : {QPoint(2, 2), QPoint(4, 4), QPoint(2, 6)})
+            marks += image.pixelColor(corner + at) == Qt::white ? 'w' : '-';
+        QCOMPARE(marks, drawn[i].second);
+    }
 }
 
 void MainWindowTest::gridCellAtAPoint_data() {

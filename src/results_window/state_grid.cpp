@@ -153,24 +153,35 @@ void StateGrid::paintEvent(QPaintEvent* event) {
     const qsizetype end = std::min<qsizetype>(cells_.size(), (area.bottom() / kPitch + 1) * perRow);
     const int low = std::min(picked_[0], picked_[1]);
     const int high = std::max(picked_[0], picked_[1]);
+    // The marks and the outlines of picked cells are drawn after the cells, each kind
+    // with one pen: a change of pen for each marked cell would cost more than the cells.
+    QList<QLine> lines;
+    QList<QRect> dots;
+    QList<QRect> outlines;
     for (qsizetype i = first; i < end; ++i) {
         const QRect cell = cellRect(i, perRow);
         const Shade shade = cells_[i].shade;
         painter.fillRect(cell, colours[shade]);
         const Mark mark = markOf(shade);
         if (mark == Mark::Cross || mark == Mark::Slash) {
-            painter.setPen(Qt::white);
-            painter.drawLine(cell.bottomLeft() + QPoint(1, -1), cell.topRight() + QPoint(-1, 1));
+            lines.append(QLine(cell.bottomLeft() + QPoint(1, -1), cell.topRight() + QPoint(-1, 1)));
             if (mark == Mark::Cross)
-                painter.drawLine(cell.topLeft() + QPoint(1, 1), cell.bottomRight() - QPoint(1, 1));
+                lines.append(
+                    QLine(cell.topLeft() + QPoint(1, 1), cell.bottomRight() - QPoint(1, 1)));
         } else if (mark == Mark::Dot) {
-            painter.fillRect(QRect(cell.center() - QPoint(1, 1), QSize(3, 3)), Qt::white);
+            dots.append(QRect(cell.center() - QPoint(1, 1), QSize(3, 3)));
         }
-        if (low >= 0 && i >= low && i <= high) {
-            painter.setPen(palette().color(QPalette::Highlight));
-            painter.drawRect(cell.adjusted(0, 0, -1, -1));
-        }
+        if (low >= 0 && i >= low && i <= high)
+            outlines.append(cell.adjusted(0, 0, -1, -1));
     }
+    painter.setPen(Qt::white);
+    painter.drawLines(lines);
+    painter.setBrush(Qt::white);
+    painter.setPen(Qt::NoPen);
+    painter.drawRects(dots);
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(palette().color(QPalette::Highlight));
+    painter.drawRects(outlines);
 }
 
 void StateGrid::mousePressEvent(QMouseEvent* event) {
