@@ -1481,13 +1481,18 @@ void MainWindowTest::retryWithRunsStillGoing() {
                                         QItemSelectionModel::Select | QItemSelectionModel::Rows);
     };
     pick(0, 2);
+    // beta fails while alpha goes on: the rows are made anew, and the rows picked stay
+    // picked, the first of them current.
+    writeAt(starts[1].start.statusPath, "3\n");
+    QTRY_VERIFY(rowsOf(table).value(1).contains("exit 3"));
+    QCOMPARE(table->selectionModel()->selectedRows().size(), 2);
+    QCOMPARE(table->selectionModel()->currentIndex().row(), 0);
+    QCOMPARE(retry->text(), QStringLiteral("&Retry failed (selected)"));
     retry->click();
     QCOMPARE(p.platform.messages().last(),
              QStringLiteral("1 selected run is still running. Every selected run that has "
                             "ended ended with exit 0."));
-
-    // beta fails while alpha goes on: beta alone is retried, and the message says so.
-    writeAt(starts[1].start.statusPath, "3\n");
+    // beta alone is retried, and the message says so.
     const qsizetype told = p.platform.messages().size();
     pick(1, 2);
     retry->click();

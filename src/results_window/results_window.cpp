@@ -9,6 +9,7 @@
 #include <QSaveFile>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QThread>
@@ -156,6 +157,43 @@ QList<qsizetype> ResultsWindow::pickedPlaces() const {
     return places;
 }
 
+ResultsWindow::Selected ResultsWindow::selectedPlaces() const {
+    Selected selected;
+    const QItemSelectionModel& selection = *ui_->RunTable->selectionModel();
+    for (const QModelIndex& row : selection.selectedRows())
+        selected.places.append(batches_.row(row.row()).members.front());
+    if (selection.currentIndex().isValid())
+        selected.current = batches_.row(selection.currentIndex().row()).members.front();
+    return selected;
+}
+
+void ResultsWindow::keepSelected(const Selected& selected) {
+    QItemSelectionModel& selection = *ui_->RunTable->selectionModel();
+    // Rows made anew have lost their selection, without a word: a user watching one run
+    // of a launch under way would lose it, and its output, at the next end of any other.
+    if (selected.places.isEmpty() || selection.hasSelection())
+        return;
+    QItemSelection rows;
+    QSet<int> taken;
+    for (qsizetype place : selected.places) {
+        const int row = batches_.rowOf(place);
+        if (row >= 0 && !taken.contains(row)) {
+            taken.insert(row);
+            rows.select(batches_.index(row, 0), batches_.index(row, BatchTableModel::Columns - 1));
+        }
+    }
+    {
+        // The same rows as before: nothing to load again, and the table is drawn anew anyway.
+        const QSignalBlocker quiet(selection);
+        selection.select(rows, QItemSelectionModel::Select);
+        const int current = batches_.rowOf(selected.current);
+        if (current >= 0)
+            selection.setCurrentIndex(batches_.index(current, 0), QItemSelectionModel::NoUpdate);
+    }
+    ui_->RunTable->viewport()->update();
+    showPicked();
+}
+
 void ResultsWindow::showPicked() {
     // What the two buttons act on is in their captions, not only in the table.
     const bool picked = ui_->RunTable->selectionModel()->selectedRows().size() > 1;
@@ -194,7 +232,9 @@ void ResultsWindow::refresh() {
     }
     if (selectedChanged) {
         const LaunchResult* launch = selectedLaunch();
+        const Selected selected = selectedPlaces();
         showResults(tracker_.results(*launch), QDateTime::currentDateTime());
+        keepSelected(selected);
     }
     showOutput(false);
 }
@@ -324,29 +364,28 @@ void ResultsWindow::RetryButtonClick() {
     const QList<qsizetype> picked = pickedPlaces();
     const RunList::Retry retry = tracker_.retry(*launch, picked);
     const bool all = picked.isEmpty();
+    const QString running = runsText(retry.running, all);
     if (retry.servers.isEmpty()) {
         QString text;
         if (retry.running == 0) {
             text = all ? QStringLiteral("Every run of this launch ended with exit 0.")
                        : QStringLiteral("Every selected run ended with exit 0.");
         } else {
+            const QString run = all ? QStringLiteral("run of it") : QStringLiteral("selected run");
             text = QStringLiteral("%1 still running. Every %2 that has ended ended with exit 0.")
-                       .arg(runsText(retry.running, all),
-                            all ? QStringLiteral("run of it") : QStringLiteral("selected run"));
+                       .arg(running, run);
         }
         platform_.showMessage(kApplicationTitle, text);
         return;
     }
     emit retryRequested(retry.servers);
     if (retry.running > 0) {
-        platform_.showMessage(
-            kApplicationTitle,
-            QStringLiteral("%1 still running and left out: the collection box "
-                           "holds the servers of the %2 that ended other "
-                           "than with exit 0.")
-                .arg(runsText(retry.running, all), all ? QStringLiteral("runs")
-                                                       : QStringLiteral("selected "
-                                                                        "runs")));
+        const QString runs = all ? QStringLiteral("runs") : QStringLiteral("selected runs");
+        platform_.showMessage(kApplicationTitle,
+                              QStringLiteral("%1 still running and left out: the collection box "
+                                             "holds the servers of the %2 that ended other "
+                                             "than with exit 0.")
+                                  .arg(running, runs));
     }
 }
 

@@ -60,6 +60,14 @@ class ResultsWindow : public QDialog {
     // more than one is selected: Copy servers and Retry failed then act on these alone.
     QList<qsizetype> pickedPlaces() const;
     void showPicked();
+    // The batch files of the selected rows (one place each, in the selection's order) and of
+    // the current one; selected again after a change made the table's rows anew.
+    struct Selected {
+        QList<qsizetype> places;
+        qsizetype current = -1;
+    };
+    Selected selectedPlaces() const;
+    void keepSelected(const Selected& selected);
     // A batch file's output: from its file while the temp folder has it, else as the
     // history kept it.
     QString outputOf(const BatchResult& result) const;
