@@ -492,9 +492,10 @@ class LivePlatform : public RecordingPlatform {
 };
 
 // A Spawn Mode launch of 10,000 servers, 200 at once, each batch file sleeping 2 s: 100
-// end (and start) a second. In turns of 6 s: the windows hidden, the main window without
-// its status bar, and with it and Results showing the launch; what the last adds to the
-// second is the share of the progress bar and the grid (with Results' tables).
+// end (and start) a second. In five turns of 4 s each: the windows hidden, the main window
+// without its status bar, and with it and Results showing the launch; what the last adds
+// to the second (the median of the turns) is the share of the progress bar and the grid
+// (with Results' tables).
 void liveCase() {
     Bench bench;
     writeFile(bench.workspace.settingsFile(), "[launch]\nmaxRunning=200\nterminals=false\n");
@@ -523,14 +524,16 @@ void liveCase() {
     // In turns: both windows hidden; the main window without its status bar (the floor:
     // the log box as ever); the status bar and Results shown as well.
     QStatusBar* status = form.findChild<QStatusBar*>();
-    double share[3] = {};
-    for (int turn = 0; turn < 2; ++turn) {
+    QList<double> share[3];
+    QList<double> added;
+    for (int turn = 0; turn < 5; ++turn) {
         for (int shown = 0; shown < 3; ++shown) {
             form.setVisible(shown > 0);
             status->setVisible(shown > 1);
             results->setVisible(shown > 1);
-            share[shown] += corePercentWhileIdle(6000) / 2;
+            share[shown].append(corePercentWhileIdle(4000));
         }
+        added.append(share[2].last() - share[1].last());
     }
     auto* progress = form.findChild<QProgressBar*>();
     const int ended = progress->value();
@@ -539,10 +542,10 @@ void liveCase() {
            progress->value() < progress->maximum())
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     std::printf(
-        "note case=grid-10k-live ended_in_40s=%d program_core_percent: windows_hidden=%.2f "
+        "note case=grid-10k-live ended_in_64s=%d program_core_percent: windows_hidden=%.2f "
         "main_window_without_status_bar=%.2f with_status_bar_and_results=%.2f\n",
-        ended, share[0], share[1], share[2]);
-    std::printf("share case=grid-10k-live core_percent=%.2f goal=5\n", share[2] - share[1]);
+        ended, median(share[0]), median(share[1]), median(share[2]));
+    std::printf("share case=grid-10k-live core_percent=%.2f goal=5\n", median(added));
     std::fflush(stdout);
 }
 

@@ -280,6 +280,7 @@ void ResultsWindow::selectPlaces(qsizetype first, qsizetype last) {
 }
 
 void ResultsWindow::loadLaunch() {
+    ui_->Grid->clearPicked();
     const LaunchResult* launch = selectedLaunch();
     if (!launch) {
         showResults({}, QDateTime::currentDateTime());

@@ -69,33 +69,47 @@ StateGrid::StateGrid(QWidget* parent) : QWidget(parent) {
 }
 
 void StateGrid::setResults(const QList<BatchResult>& results) {
-    QList<Cell> cells;
-    QStringList servers;
     std::fill(std::begin(counts_), std::end(counts_), 0);
+    bool sameServers = results.size() == serverTexts_.size();
+    for (qsizetype place = 0; sameServers && place < results.size(); ++place)
+        sameServers = results[place].serverText == serverTexts_[place];
+    if (sameServers) {
+        // While a launch runs only states change, and only the cells that changed are drawn
+        // again; the names are not made again either.
+        for (int i = 0; i < cells_.size(); ++i) {
+            Cell& cell = cells_[i];
+            const RunState& state = results[cell.place].state;
+            const Shade shade = shadeOf(state);
+            if (shade != cell.shade)
+                update(cellRect(i));
+            cell.shade = shade;
+            cell.state = state;
+            ++counts_[shade];
+        }
+        setAccessibleDescription(legend());
+        return;
+    }
+    cells_.clear();
+    servers_.clear();
+    serverTexts_.clear();
     for (qsizetype place = 0; place < results.size(); ++place) {
         const Shade shade = shadeOf(results[place].state);
+        serverTexts_.append(results[place].serverText);
         for (const QString& server : results[place].servers()) {
-            cells.append(Cell{place, shade, results[place].state});
-            servers.append(server);
+            cells_.append(Cell{place, shade, results[place].state});
+            servers_.append(server);
             ++counts_[shade];
         }
     }
-    const bool sameCells = cells.size() == cells_.size() && servers == servers_;
-    if (sameCells) {
-        // While a launch runs only its changed cells are drawn again.
-        for (int i = 0; i < cells.size(); ++i) {
-            if (cells[i].shade != cells_[i].shade)
-                update(cellRect(i));
-        }
-        cells_ = std::move(cells);
-    } else {
-        cells_ = std::move(cells);
-        servers_ = std::move(servers);
-        picked_[0] = picked_[1] = -1;
-        updateGeometry();
-        update();
-    }
+    picked_[0] = picked_[1] = -1;
+    updateGeometry();
+    update();
     setAccessibleDescription(legend());
+}
+
+void StateGrid::clearPicked() {
+    if (picked_[0] >= 0)
+        pick(-1, -1);
 }
 
 QString StateGrid::legend() const {

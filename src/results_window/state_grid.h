@@ -28,6 +28,8 @@ class StateGrid : public QWidget {
     // A launch's batch files: a cell for each of their servers. When only states changed,
     // only those cells are drawn again.
     void setResults(const QList<BatchResult>& results);
+    // No cells outlined as picked: another launch is shown.
+    void clearPicked();
     // "297 ok · 2 failed · 1 timed out": the servers in each state, none left out.
     QString legend() const;
     // The cell at `point`, -1 for none; and where cell `cell` is drawn.
@@ -66,6 +68,7 @@ class StateGrid : public QWidget {
     };
     QList<Cell> cells_;
     QStringList servers_;
+    QList<QByteArray> serverTexts_;  // of each batch file, to tell the same ones again
     qsizetype counts_[Shades] = {};
     int anchor_ = -1;  // where a drag began
     int picked_[2] = {-1, -1};
