@@ -104,6 +104,16 @@ void untilPainted(QWidget& window) {
     window.repaint();
 }
 
+// The window's boxes filled for a Spawn Mode launch of the 10,000 servers.
+void prepareSpawn(Form1& form, const QString& script) {
+    QStringList servers;
+    for (int i = 1; i <= kServers; ++i)
+        servers += serverName(i);
+    form.findChild<QPlainTextEdit*>(QStringLiteral("ListBox"))->setPlainText(servers.join(u'\n'));
+    form.findChild<QPlainTextEdit*>(QStringLiteral("ScriptBox"))->setPlainText(script);
+    form.findChild<QCheckBox*>(QStringLiteral("CheckSpawn"))->setChecked(true);
+}
+
 // The floor: a table view of the same rows, made, shown and painted.
 class PlainRows : public QAbstractTableModel {
   public:
@@ -150,13 +160,7 @@ void resultsCase() {
     if (!form.start())
         qFatal("start-up failed");
     untilPainted(form);
-    QStringList servers;
-    for (int i = 1; i <= kServers; ++i)
-        servers += serverName(i);
-    form.findChild<QPlainTextEdit*>(QStringLiteral("ListBox"))->setPlainText(servers.join(u'\n'));
-    form.findChild<QPlainTextEdit*>(QStringLiteral("ScriptBox"))
-        ->setPlainText(QStringLiteral("uname -r; systemctl is-active nginx; uptime # %s"));
-    form.findChild<QCheckBox*>(QStringLiteral("CheckSpawn"))->setChecked(true);
+    prepareSpawn(form, QStringLiteral("uname -r; systemctl is-active nginx; uptime # %s"));
     form.findChild<QPushButton*>(QStringLiteral("RunCommand"))->click();
     // The launch goes on as the event loop turns, until its controls are back.
     while (!form.findChild<QCheckBox*>(QStringLiteral("CheckSpawn"))->isEnabled())
@@ -507,13 +511,7 @@ void liveCase() {
         qFatal("start-up failed");
     form.show();
     untilPainted(form);
-    QStringList servers;
-    for (int i = 1; i <= kServers; ++i)
-        servers += serverName(i);
-    form.findChild<QPlainTextEdit*>(QStringLiteral("ListBox"))->setPlainText(servers.join(u'\n'));
-    form.findChild<QPlainTextEdit*>(QStringLiteral("ScriptBox"))
-        ->setPlainText(QStringLiteral("sleep 2 # %s"));
-    form.findChild<QCheckBox*>(QStringLiteral("CheckSpawn"))->setChecked(true);
+    prepareSpawn(form, QStringLiteral("sleep 2 # %s"));
     form.findChild<QLineEdit*>(QStringLiteral("DelayText"))->setText(QStringLiteral("0"));
     auto* button = form.findChild<QPushButton*>(QStringLiteral("RunCommand"));
     button->click();
