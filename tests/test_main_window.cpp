@@ -1744,8 +1744,14 @@ void MainWindowTest::resultsComparedAndKeptAcrossARestart() {
     filter->setCurrentIndex(3);
     results->findChild<QPushButton*>("CopyButton")->click();
     QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("alpha\ngamma\n"));
+    // With every row picked the buttons say so; a filter that shows none takes it back.
+    auto* copy = results->findChild<QPushButton*>("CopyButton");
+    filter->setCurrentIndex(0);
+    table->selectAll();
+    QCOMPARE(copy->text(), QStringLiteral("&Copy servers (selected)"));
     filter->setCurrentIndex(2);
     QCOMPARE(table->model()->rowCount(), 0);
+    QCOMPARE(copy->text(), QStringLiteral("&Copy servers"));
 
     // The program ends; started again in the same folder, the launch is an earlier one,
     // read from the history, and its failed server can be retried.

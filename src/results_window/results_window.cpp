@@ -80,6 +80,8 @@ ResultsWindow::ResultsWindow(RunTracker& tracker, const Workspace& workspace, Pl
         showOutput(true);
         showPicked();
     });
+    // Rows made anew drop their selection without telling it: the captions follow.
+    connect(&batches_, &QAbstractItemModel::modelReset, this, [this] { showPicked(); });
     connect(ui_->FilterBox, &QComboBox::currentIndexChanged, this, [this](int filter) {
         batches_.setFilter(static_cast<ResultFilter>(filter));
         ui_->RunTable->selectRow(0);
